@@ -88,7 +88,7 @@ void retain(Registry& registry, const std::set<uint64_t>& ids);
 
 // Enters a rule read from the cache under `id` (at least 1); the counter
 // becomes at least `id`. For a key already held by another ID the higher ID
-// is indexed, as after retain.
+// is indexed, as after retain. A rule already under `id` is replaced.
 void insert_restored(Registry& registry, uint64_t id, Rule rule);
 
 // Returns the rule with `id`, or fails with "Missing registry rule".

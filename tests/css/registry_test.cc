@@ -1,0 +1,212 @@
+#include "css/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace zeviziz {
+namespace {
+
+Rule rule_of(std::string declaration, std::vector<std::string> at_rules = {},
+             std::string selector = std::string(1, '\0')) {
+  Result<Rule> rule = make_rule(std::move(at_rules), std::move(selector), std::move(declaration));
+  EXPECT_TRUE(rule.ok());
+  return std::move(rule).value();
+}
+
+// Checks that by_key is exactly the inverse of by_id (the highest ID wins for
+// a key held twice) and that the counter covers every ID.
+void expect_consistent(const Registry& registry) {
+  size_t distinct = 0;
+  for (const auto& [id, rule] : registry.by_id) {
+    auto found = registry.by_key.find(rule);
+    ASSERT_NE(found, registry.by_key.end());
+    EXPECT_GE(found->second, id);
+    if (found->second == id) ++distinct;
+    EXPECT_GE(registry.counter, id);
+  }
+  EXPECT_EQ(registry.by_key.size(), distinct);
+}
+
+uint64_t assign(Registry& registry, const Rule& rule, IdHistory& history) {
+  Result<uint64_t> id = lookup_or_assign(registry, rule, history);
+  EXPECT_TRUE(id.ok());
+  return id.ok() ? *id : 0;
+}
+
+struct DerivedCase {
+  std::vector<std::string> at_rules;
+  std::string declaration;
+  std::vector<std::string> stored_at_rules;
+  std::string kind;
+  std::string property;
+  uint32_t min_width;
+  uint32_t max_width;
+};
+
+TEST(MakeRule, DerivesKindPropertyAndBounds) {
+  const std::vector<DerivedCase> cases = {
+      {{}, "color:red", {}, "media", "color", 0, 0},
+      {{"@media (min-width: 768px)", "@media(max-width:1023px)"},
+       "margin:0",
+       {"@media(min-width:768px) and (max-width:1023px)"},
+       "media",
+       "margin",
+       768,
+       1023},
+      {{"@media print", "@supports(display:grid)"},
+       "display:grid",
+       {"@media print", "@supports(display:grid)"},
+       "supports",
+       "display",
+       0,
+       0},
+      {{"@@container x"}, "a:b", {"@@container x"}, "container", "a", 0, 0},
+      {{"@-webkit-keyframes", "@layer"},
+       "a:b",
+       {"@-webkit-keyframes", "@layer"},
+       "-webkit-keyframes",
+       "a",
+       0,
+       0},
+      {{"@1x"}, "a:b", {"@1x"}, "", "a", 0, 0},
+      {{"@layer x"}, "no-colon", {"@layer x"}, "layer", "no-colon", 0, 0},
+      {{}, " padding :1px:2px", {}, "media", " padding ", 0, 0},
+  };
+  for (const DerivedCase& c : cases) {
+    Rule rule = rule_of(c.declaration, c.at_rules);
+    EXPECT_EQ(rule.at_rules, c.stored_at_rules);
+    EXPECT_EQ(rule.at_rule_kind, c.kind);
+    EXPECT_EQ(rule.property, c.property);
+    EXPECT_EQ(rule.min_width, c.min_width);
+    EXPECT_EQ(rule.max_width, c.max_width);
+    EXPECT_EQ(rule.declaration, c.declaration);
+  }
+  Result<Rule> bad = make_rule({"@media(min-width:1024px)", "@media(max-width:767px)"}, "", "a:b");
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.error(), "Declaration has non-overlapping media ranges");
+}
+
+TEST(LookupOrAssign, NumbersNewRulesAndReusesKnownOnes) {
+  Registry registry;
+  IdHistory history;
+  EXPECT_EQ(assign(registry, rule_of("a:1"), history), 1u);
+  EXPECT_EQ(assign(registry, rule_of("a:2"), history), 2u);
+  EXPECT_EQ(assign(registry, rule_of("a:3"), history), 3u);
+  EXPECT_EQ(assign(registry, rule_of("a:2"), history), 2u);
+  // Same declaration, different selector or at-rules: distinct rules.
+  EXPECT_EQ(assign(registry, rule_of("a:1", {}, "x"), history), 4u);
+  EXPECT_EQ(assign(registry, rule_of("a:1", {"@media print"}), history), 5u);
+  // Spacing variants of one range share the canonical key.
+  EXPECT_EQ(assign(registry, rule_of("a:1", {"@media (max-width: 5px)"}), history), 6u);
+  EXPECT_EQ(assign(registry, rule_of("a:1", {"@media(max-width:5px)"}), history), 6u);
+  EXPECT_EQ(registry.by_id.size(), 6u);
+  EXPECT_EQ(registry.counter, 6u);
+  expect_consistent(registry);
+}
+
+struct HistoryCase {
+  std::vector<uint64_t> history;
+  std::vector<uint64_t> taken;  // IDs already held by other rules
+  uint64_t counter;
+  uint64_t expected_id;
+  uint64_t expected_counter;
+};
+
+TEST(LookupOrAssign, PrefersFreeIdsFromTheFileHistory) {
+  const std::vector<HistoryCase> cases = {
+      {{4, 9}, {}, 5, 9, 9}, {{4, 9}, {9}, 9, 4, 9}, {{4, 9}, {4, 9}, 9, 10, 10},
+      {{0}, {}, 0, 1, 1},    {{3, 0}, {}, 0, 3, 3},  {{}, {}, 2, 3, 3},
+  };
+  for (const HistoryCase& c : cases) {
+    Registry registry;
+    IdHistory history;
+    for (uint64_t id : c.taken)
+      insert_restored(registry, id, rule_of("other:" + std::to_string(id)));
+    registry.counter = c.counter;
+    Rule rule = rule_of("color:red");
+    history[rule_key(rule)] = c.history;
+    EXPECT_EQ(assign(registry, rule, history), c.expected_id);
+    EXPECT_EQ(registry.counter, c.expected_counter);
+    EXPECT_TRUE(history[rule_key(rule)].empty() || c.expected_id == 9);
+    expect_consistent(registry);
+  }
+}
+
+TEST(LookupOrAssign, HistoryOfAnotherKeyIsIgnoredAndTakenIdsAreConsumed) {
+  Registry registry;
+  IdHistory history;
+  history[rule_key(rule_of("a:1"))] = {7, 8};
+  EXPECT_EQ(assign(registry, rule_of("b:1"), history), 1u);
+  EXPECT_EQ(assign(registry, rule_of("a:1"), history), 8u);
+  EXPECT_EQ(history[rule_key(rule_of("a:1"))], std::vector<uint64_t>{7});
+  EXPECT_EQ(assign(registry, rule_of("c:1"), history), 9u);
+}
+
+TEST(LookupOrAssign, FailsWhenTheCounterIsExhausted) {
+  Registry registry;
+  IdHistory history;
+  registry.counter = std::numeric_limits<uint64_t>::max();
+  Result<uint64_t> id = lookup_or_assign(registry, rule_of("a:1"), history);
+  ASSERT_FALSE(id.ok());
+  EXPECT_EQ(id.error(), "Class ID overflow");
+  EXPECT_TRUE(registry.by_id.empty());
+  EXPECT_TRUE(registry.by_key.empty());
+  // A free ID from the history still works at the limit.
+  history[rule_key(rule_of("a:1"))] = {5};
+  EXPECT_EQ(assign(registry, rule_of("a:1"), history), 5u);
+}
+
+TEST(Retain, KeepsListedIdsAndTheCounter) {
+  Registry registry;
+  IdHistory history;
+  for (int i = 1; i <= 5; ++i) assign(registry, rule_of("p:" + std::to_string(i)), history);
+  retain(registry, {2, 4, 99});
+  EXPECT_EQ(registry.by_id.size(), 2u);
+  EXPECT_TRUE(registry.by_id.contains(2));
+  EXPECT_TRUE(registry.by_id.contains(4));
+  EXPECT_EQ(registry.counter, 5u);
+  expect_consistent(registry);
+  retain(registry, {});
+  EXPECT_TRUE(registry.by_id.empty());
+  EXPECT_TRUE(registry.by_key.empty());
+  EXPECT_EQ(assign(registry, rule_of("p:1"), history), 6u);
+}
+
+TEST(InsertRestored, RaisesTheCounterAndIndexesTheHighestDuplicate) {
+  Registry registry;
+  insert_restored(registry, 7, rule_of("a:1"));
+  insert_restored(registry, 3, rule_of("b:1"));
+  EXPECT_EQ(registry.counter, 7u);
+  insert_restored(registry, 9, rule_of("a:1"));
+  insert_restored(registry, 2, rule_of("a:1"));
+  EXPECT_EQ(registry.by_key.at(rule_key(rule_of("a:1"))), 9u);
+  expect_consistent(registry);
+  // Dropping the indexed holder hands the key to the next remaining one.
+  retain(registry, {2, 3, 7});
+  EXPECT_EQ(registry.by_key.at(rule_key(rule_of("a:1"))), 7u);
+  expect_consistent(registry);
+  // Replacing the rule under an ID removes its old key.
+  insert_restored(registry, 3, rule_of("c:1"));
+  EXPECT_FALSE(registry.by_key.contains(rule_key(rule_of("b:1"))));
+  expect_consistent(registry);
+  IdHistory history;
+  EXPECT_EQ(assign(registry, rule_of("a:1"), history), 7u);
+  EXPECT_EQ(assign(registry, rule_of("d:1"), history), 10u);
+}
+
+TEST(GetRule, FindsHeldIdsOnly) {
+  Registry registry;
+  insert_restored(registry, 4, rule_of("a:1"));
+  Result<const Rule*> found = get_rule(registry, 4);
+  ASSERT_TRUE(found.ok());
+  EXPECT_EQ((*found)->declaration, "a:1");
+  Result<const Rule*> missing = get_rule(registry, 5);
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error(), "Missing registry rule");
+}
+
+}  // namespace
+}  // namespace zeviziz
