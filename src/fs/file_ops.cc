@@ -1,0 +1,456 @@
+// Named file-system operations. Each operation writes its filesystem log line
+// before it acts, refuses symbolic links where the program must not follow
+// them (lstat on every growing prefix of the absolute path), and reports a
+// failure as one message made of the path's display form and the system's
+// text. Generated files are written through a temporary file in the same
+// directory that is synced and renamed over the destination, so a reader sees
+// either the old or the complete new file. Path resolution and containment
+// work on whole components after "." and ".." have been applied lexically.
+#include "fs/file_ops.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+
+#include "base/unicode.h"
+#include "log/log.h"
+
+namespace zeviziz {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string system_text(int error_number) {
+  return std::error_code(error_number, std::generic_category()).message();
+}
+
+// "display: system text" for the current errno.
+Error path_error(const Path& path, int error_number) {
+  return make_error(display_path(path) + ": " + system_text(error_number));
+}
+
+bool is_absent_error(int error_number) {
+  return error_number == ENOENT || error_number == ENOTDIR;
+}
+
+// The current working directory, or an empty path when it cannot be read.
+Path current_dir() {
+  std::error_code ec;
+  Path cwd = fs::current_path(ec);
+  return ec ? Path() : cwd;
+}
+
+Path make_absolute(const Path& path) {
+  if (path.is_absolute()) return path;
+  return current_dir() / path;
+}
+
+// The non-empty components of `path` after making it absolute and applying
+// "." and ".." lexically.
+std::vector<std::string> normal_components(const Path& path) {
+  std::vector<std::string> parts;
+  for (const Path& part : make_absolute(path).lexically_normal()) {
+    if (!part.empty()) parts.push_back(part.native());
+  }
+  return parts;
+}
+
+bool starts_with_components(const std::vector<std::string>& whole,
+                            const std::vector<std::string>& prefix) {
+  if (prefix.size() > whole.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (whole[i] != prefix[i]) return false;
+  }
+  return true;
+}
+
+FileTime to_file_time(const struct stat& info) {
+  return static_cast<FileTime>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+// Retries a system call that was interrupted by a signal.
+template <typename Call>
+auto retry_eintr(Call call) {
+  auto result = call();
+  while (result < 0 && errno == EINTR) result = call();
+  return result;
+}
+
+int close_fd(int fd) {
+  // close() must not be retried on Linux: the descriptor is gone either way.
+  return ::close(fd);
+}
+
+}  // namespace
+
+std::string display_path(const Path& path) {
+  if (path.is_absolute()) {
+    const Path cwd = current_dir();
+    if (!cwd.empty()) {
+      auto [cwd_end, path_at] = std::mismatch(cwd.begin(), cwd.end(), path.begin(), path.end());
+      if (cwd_end == cwd.end() && path_at != path.end()) {
+        Path rest;
+        for (; path_at != path.end(); ++path_at) rest /= *path_at;
+        if (!rest.empty()) return sanitize_utf8(rest.native());
+      }
+    }
+  }
+  return sanitize_utf8(path.native());
+}
+
+Path path_from_text(std::string_view text) {
+  std::string converted(text);
+  for (char& ch : converted) {
+    if (ch == '\\') ch = '/';
+  }
+  return Path(std::move(converted));
+}
+
+Status check_no_symlinks(const Path& path) {
+  const Path absolute = make_absolute(path);
+  Path prefix;
+  for (const Path& part : absolute) {
+    if (part.empty()) continue;
+    prefix /= part;
+    struct stat info;
+    if (::lstat(prefix.c_str(), &info) != 0) {
+      if (is_absent_error(errno)) return {};
+      return path_error(prefix, errno);
+    }
+    if (S_ISLNK(info.st_mode)) {
+      return make_error("Symbolic links are not supported: " + display_path(prefix));
+    }
+  }
+  return {};
+}
+
+bool file_exists(const Path& path) {
+  log_filesystem("exists", path);
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool is_file(const Path& path) {
+  log_filesystem("is-file", path);
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return false;
+  return !S_ISDIR(info.st_mode) && !S_ISLNK(info.st_mode);
+}
+
+bool is_dir(const Path& path) {
+  log_filesystem("is-dir", path);
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+Result<std::optional<FileTime>> file_mtime(const Path& path) {
+  ZV_TRY_STATUS(check_no_symlinks(path));
+  log_filesystem("mtime", path);
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    if (is_absent_error(errno)) return std::optional<FileTime>();
+    return path_error(path, errno);
+  }
+  if (S_ISDIR(info.st_mode)) return std::optional<FileTime>();
+  return std::optional<FileTime>(to_file_time(info));
+}
+
+namespace {
+
+// Reads the whole open file; returns 0 or an errno value.
+int read_all(int fd, std::string& out) {
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+    out.reserve(static_cast<size_t>(info.st_size));
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = retry_eintr([&] { return ::read(fd, buffer, sizeof buffer); });
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    out.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+// Writes all of `bytes`; returns 0 or an errno value.
+int write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = retry_eintr([&] { return ::write(fd, bytes.data(), bytes.size()); });
+    if (put < 0) return errno;
+    bytes.remove_prefix(static_cast<size_t>(put));
+  }
+  return 0;
+}
+
+}  // namespace
+
+Result<std::string> read_file(const Path& path) {
+  ZV_TRY_STATUS(check_no_symlinks(path));
+  log_filesystem("read", path);
+  const int fd = retry_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) return path_error(path, errno);
+  std::string text;
+  const int error_number = read_all(fd, text);
+  close_fd(fd);
+  if (error_number != 0) return path_error(path, error_number);
+  if (!is_valid_utf8(text)) {
+    return make_error(display_path(path) + ": stream did not contain valid UTF-8");
+  }
+  return text;
+}
+
+namespace {
+
+EntryType entry_type(const Path& path, unsigned char d_type) {
+  if (d_type == DT_DIR) return EntryType::Directory;
+  if (d_type == DT_LNK) return EntryType::Symlink;
+  if (d_type != DT_UNKNOWN) return EntryType::File;
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return EntryType::File;
+  if (S_ISDIR(info.st_mode)) return EntryType::Directory;
+  if (S_ISLNK(info.st_mode)) return EntryType::Symlink;
+  return EntryType::File;
+}
+
+}  // namespace
+
+Result<std::vector<DirEntry>> read_dir(const Path& directory) {
+  log_filesystem("read-dir", directory);
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return path_error(directory, errno);
+  std::vector<DirEntry> entries;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    Path entry_path = directory / Path(name);
+    const EntryType type = entry_type(entry_path, entry->d_type);
+    entries.push_back(DirEntry{std::move(entry_path), type});
+  }
+  const int error_number = errno;
+  ::closedir(dir);
+  if (error_number != 0) return path_error(directory, error_number);
+  return entries;
+}
+
+EntryType file_type(const DirEntry& entry) {
+  log_filesystem("file-type", entry.path);
+  return entry.type;
+}
+
+Status remove_file(const Path& path) {
+  ZV_TRY_STATUS(check_no_symlinks(path));
+  log_filesystem("remove-file", path);
+  // Linux deletes read-only files as long as the directory is writable, so
+  // no attribute needs clearing first.
+  if (::unlink(path.c_str()) != 0) return path_error(path, errno);
+  return {};
+}
+
+Status create_dir_all(const Path& path) {
+  ZV_TRY_STATUS(check_no_symlinks(path));
+  log_filesystem("create-dir-all", path);
+  Path prefix;
+  for (const Path& part : path) {
+    if (part.empty()) continue;
+    prefix /= part;
+    if (::mkdir(prefix.c_str(), 0777) == 0) continue;
+    const int error_number = errno;
+    struct stat info;
+    if (error_number == EEXIST && ::stat(prefix.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      continue;
+    }
+    return path_error(path, error_number);
+  }
+  return {};
+}
+
+namespace {
+
+// Streams the rest of `source` into `target`; returns 0 or an errno value.
+int copy_contents(int source, int target) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = retry_eintr([&] { return ::read(source, buffer, sizeof buffer); });
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    if (const int error_number = write_all(target, std::string_view(buffer, got)); error_number) {
+      return error_number;
+    }
+  }
+}
+
+// Copies the contents and times of the open `source` into `to`; returns 0 or
+// an errno value.
+int copy_open_file(int source, const struct stat& info, const Path& to) {
+  struct stat existing;
+  if (::stat(to.c_str(), &existing) == 0 && existing.st_dev == info.st_dev &&
+      existing.st_ino == info.st_ino) {
+    return EINVAL;  // truncating the destination would destroy the source
+  }
+  const int target = retry_eintr([&] {
+    return ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0777);
+  });
+  if (target < 0) return errno;
+  int error_number = copy_contents(source, target);
+  const struct timespec times[2] = {info.st_atim, info.st_mtim};
+  if (error_number == 0 && ::futimens(target, times) != 0) error_number = errno;
+  if (close_fd(target) != 0 && error_number == 0) error_number = errno;
+  return error_number;
+}
+
+}  // namespace
+
+Status copy_file(const Path& from, const Path& to) {
+  log_filesystem("copy", from, to);
+  int error_number = 0;
+  const int source = retry_eintr([&] { return ::open(from.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (source < 0) {
+    error_number = errno;
+  } else {
+    struct stat info;
+    error_number = ::fstat(source, &info) != 0 ? errno : copy_open_file(source, info, to);
+    close_fd(source);
+  }
+  if (error_number == 0) return {};
+  return make_error(display_path(from) + " -> " + display_path(to) + ": " +
+                    system_text(error_number));
+}
+
+Status remove_dir_all(const Path& path) {
+  log_filesystem("remove-dir-all", path);
+  std::error_code ec;
+  fs::remove_all(path, ec);
+  if (ec) return make_error(display_path(path) + ": " + ec.message());
+  return {};
+}
+
+namespace {
+
+int64_t unix_nanos_now() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
+  return nanos < 0 ? 0 : nanos;
+}
+
+Path temporary_path(const Path& parent) {
+  const std::string name =
+      ".velt-" + std::to_string(::getpid()) + "-" + std::to_string(unix_nanos_now()) + ".tmp";
+  return parent / name;
+}
+
+// Steps write, sync and rename on the open temporary file.
+Status fill_and_rename(int fd, const Path& temp, const Path& destination, std::string_view bytes) {
+  log_filesystem("write", temp);
+  if (const int error_number = write_all(fd, bytes); error_number != 0) {
+    return make_error(system_text(error_number));
+  }
+  log_filesystem("sync", temp);
+  if (retry_eintr([&] { return ::fsync(fd); }) != 0) return make_error(system_text(errno));
+  log_filesystem("rename", temp, destination);
+  if (::rename(temp.c_str(), destination.c_str()) != 0) return path_error(destination, errno);
+  return {};
+}
+
+}  // namespace
+
+Status write_atomic(const Path& destination, std::string_view bytes) {
+  ZV_TRY_STATUS(check_no_symlinks(destination));
+  Path parent = destination.parent_path();
+  if (parent.empty()) parent = ".";
+  ZV_TRY_STATUS(create_dir_all(parent));
+  const Path temp = temporary_path(parent);
+  log_filesystem("open-write", temp);
+  const int fd = retry_eintr(
+      [&] { return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+  // A failed exclusive creation made no file: the name may belong to
+  // someone else, so nothing is removed.
+  if (fd < 0) return make_error(system_text(errno));
+  Status status = fill_and_rename(fd, temp, destination, bytes);
+  close_fd(fd);
+  if (!status.ok()) (void)remove_file(temp);
+  return status;
+}
+
+Result<Path> resolve_path(const Path& path) {
+  ZV_TRY_STATUS(check_no_symlinks(path));
+  const Path normal = make_absolute(path).lexically_normal();
+  Path existing = normal;
+  struct stat info;
+  while (::stat(existing.c_str(), &info) != 0) {
+    if (!is_absent_error(errno)) return path_error(existing, errno);
+    const Path parent = existing.parent_path();
+    if (parent == existing || parent.empty()) return normal;
+    existing = parent;
+  }
+  std::error_code ec;
+  Path resolved = fs::canonical(existing, ec);
+  if (ec) return make_error(display_path(existing) + ": " + ec.message());
+  for (const Path& part : normal.lexically_relative(existing)) {
+    if (!part.empty() && part != ".") resolved /= part;
+  }
+  return resolved;
+}
+
+namespace {
+
+// True for text that may be joined to a project directory: non-empty, no
+// root, separator or drive prefix, no ".." and no leading "." component.
+bool is_plain_relative(std::string_view text) {
+  if (text.empty() || text[0] == '/' || text[0] == '\\') return false;
+  const auto is_ascii_letter = [](char ch) {
+    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
+  };
+  if (text.size() >= 2 && is_ascii_letter(text[0]) && text[1] == ':') return false;
+  bool leading = true;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view part = text.substr(start, end - start);
+    if (part == ".." || (leading && part == ".")) return false;
+    if (!part.empty()) leading = false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<Path> resolve_inside(const Path& base, std::string_view relative) {
+  if (!is_plain_relative(relative)) {
+    return make_error("Expected a relative path inside in_directory: " + std::string(relative));
+  }
+  Path joined = base / path_from_text(relative);
+  ZV_TRY(const Path resolved_joined, resolve_path(joined));
+  ZV_TRY(const Path resolved_base, resolve_path(base));
+  if (!starts_with_components(normal_components(resolved_joined),
+                              normal_components(resolved_base))) {
+    return make_error("Path escapes directory: " + display_path(joined));
+  }
+  return joined;
+}
+
+Result<bool> same_path(const Path& a, const Path& b) {
+  ZV_TRY(const Path resolved_a, resolve_path(a));
+  ZV_TRY(const Path resolved_b, resolve_path(b));
+  return normal_components(resolved_a) == normal_components(resolved_b);
+}
+
+bool path_within(const Path& inner, const Path& outer) {
+  return starts_with_components(normal_components(inner), normal_components(outer));
+}
+
+bool path_equal(const Path& a, const Path& b) {
+  return normal_components(a) == normal_components(b);
+}
+
+}  // namespace zeviziz
