@@ -1,0 +1,293 @@
+// Encoding and decoding of the cache file. The encoder walks the rules in
+// use in ascending class ID and gives each distinct declaration, selector and
+// at-rule text a number the first time a rule uses it, writing the text lines
+// as it goes; rule lines then refer to those numbers. The decoder walks the
+// lines once with a section counter that every separator line (a single NUL)
+// advances, checks every record as it reads it, and checks at the end that
+// all five sections were present and every file names existing rules.
+#include "state/cache.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+#include "fs/scan.h"
+
+namespace zeviziz {
+namespace {
+
+constexpr int kSectionCount = 5;
+constexpr std::string_view kSeparatorLine("\0\n", 2);
+
+// ---------------------------------------------------------------- decoding
+
+// Splits `line` at every NUL.
+std::vector<std::string_view> split_fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  size_t start = 0;
+  while (true) {
+    size_t nul = line.find('\0', start);
+    if (nul == std::string_view::npos) break;
+    fields.push_back(line.substr(start, nul - start));
+    start = nul + 1;
+  }
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+// An unsigned 64-bit decimal with an optional single leading "+".
+Result<uint64_t> parse_number(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  bool digits_only = !text.empty() && std::all_of(text.begin(), text.end(),
+                                                  [](char ch) { return ch >= '0' && ch <= '9'; });
+  uint64_t value = 0;
+  if (digits_only) {
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc() && end == text.data() + text.size()) return value;
+  }
+  return make_error("Invalid cache number");
+}
+
+// The decoder's state while it walks the lines.
+class Decoder {
+ public:
+  Status take_line(std::string_view line) {
+    if (line == std::string_view("\0", 1)) {
+      if (++section_ >= kSectionCount) return make_error("Too many cache sections");
+      return {};
+    }
+    switch (section_) {
+      case 0:
+        return file_line(line);
+      case 1:
+        return value_line(line, cache_.attributes, false, "Invalid cache attribute record");
+      case 2:
+        return value_line(line, cache_.selectors, true, "Invalid cache selector record");
+      case 3:
+        return value_line(line, cache_.at_rules, false, "Invalid cache at-rule record");
+      default:
+        return rule_line(line);
+    }
+  }
+
+  Result<DecodedCache> finish() {
+    if (section_ < kSectionCount - 1) return make_error("Missing cache section");
+    for (const auto& [path, numbers] : cache_.files) {
+      for (uint64_t number : numbers) {
+        if (!cache_.rules.contains(number)) return make_error("Missing cache rule");
+      }
+    }
+    return std::move(cache_);
+  }
+
+ private:
+  Status file_line(std::string_view line) {
+    std::vector<std::string_view> fields = split_fields(line);
+    bool empty_number = std::any_of(fields.begin() + 1, fields.end(),
+                                    [](std::string_view field) { return field.empty(); });
+    if (fields.size() < 2 || empty_number) return make_error("Invalid cache file record");
+    std::string path(fields[0]);
+    if (!is_plain_relative(path)) {
+      return make_error("Expected a relative path inside in_directory: " + path);
+    }
+    std::set<uint64_t> numbers;
+    for (size_t i = 1; i < fields.size(); ++i) {
+      ZV_TRY(uint64_t number, parse_number(fields[i]));
+      numbers.insert(number);
+    }
+    if (numbers.contains(0) || cache_.files.contains(path)) {
+      return make_error("Invalid cache file record");
+    }
+    cache_.files.emplace(std::move(path), std::move(numbers));
+    return {};
+  }
+
+  static Status value_line(std::string_view line, std::map<uint64_t, std::string>& table,
+                           bool nul_allowed, const char* record_message) {
+    size_t nul = line.find('\0');
+    if (nul == std::string_view::npos) return make_error(record_message);
+    ZV_TRY(uint64_t number, parse_number(line.substr(0, nul)));
+    std::string_view text = line.substr(nul + 1);
+    bool bad_text = text.empty() || (!nul_allowed && text.find('\0') != std::string_view::npos);
+    if (number == 0 || bad_text || table.contains(number)) return make_error(record_message);
+    table.emplace(number, std::string(text));
+    return {};
+  }
+
+  Status rule_line(std::string_view line) {
+    std::vector<std::string_view> fields = split_fields(line);
+    if (fields.size() < 3) return make_error("Invalid cache rule record");
+    ZV_TRY(uint64_t number, parse_number(fields[0]));
+    CacheRule rule;
+    ZV_TRY(rule.attribute, parse_number(fields[1]));
+    ZV_TRY(rule.selector, parse_number(fields[2]));
+    if (number == 0 || rule.attribute == 0) return make_error("Invalid cache rule record");
+    if (!cache_.attributes.contains(rule.attribute)) return make_error("Missing cache attribute");
+    if (rule.selector != 0 && !cache_.selectors.contains(rule.selector)) {
+      return make_error("Missing cache selector");
+    }
+    for (size_t i = 3; i < fields.size(); ++i) {
+      if (fields[i].empty()) return make_error("Invalid cache rule record");
+      ZV_TRY(uint64_t at_rule, parse_number(fields[i]));
+      if (!cache_.at_rules.contains(at_rule)) return make_error("Missing cache at-rule");
+      rule.at_rules.push_back(at_rule);
+    }
+    // Written innermost first; kept outermost first.
+    std::reverse(rule.at_rules.begin(), rule.at_rules.end());
+    if (!cache_.rules.emplace(number, std::move(rule)).second) {
+      return make_error("Duplicate cache rule");
+    }
+    return {};
+  }
+
+  DecodedCache cache_;
+  int section_ = 0;
+};
+
+// ---------------------------------------------------------------- encoding
+
+bool has_line_break(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Text that may stand in a path, declaration or at-rule field.
+bool is_plain_value(std::string_view text) {
+  return !text.empty() && !has_line_break(text) && text.find('\0') == std::string_view::npos;
+}
+
+// One of the three text sections: numbers texts in order of first use and
+// writes their lines.
+class TextSection {
+ public:
+  // Returns the text's number, entering it when new; "" stands as 0.
+  uint64_t number_of(std::string_view text) {
+    if (text.empty()) return 0;
+    auto [slot, inserted] = numbers_.try_emplace(text, numbers_.size() + 1);
+    if (inserted) {
+      lines_ += std::to_string(slot->second);
+      lines_ += '\0';
+      lines_ += text;
+      lines_ += '\n';
+    }
+    return slot->second;
+  }
+  const std::string& lines() const { return lines_; }
+
+ private:
+  std::unordered_map<std::string_view, uint64_t> numbers_;  // views into the registry
+  std::string lines_;
+};
+
+Status check_rule_texts(const Rule& rule) {
+  bool ok = is_plain_value(rule.declaration) && !has_line_break(rule.selector) &&
+            std::all_of(rule.at_rules.begin(), rule.at_rules.end(),
+                        [](const std::string& at_rule) { return is_plain_value(at_rule); });
+  if (!ok) return make_error("Cache values contain invalid characters");
+  return {};
+}
+
+// Writes the files section; every path is checked first.
+Result<std::string> encode_files(const FileRecords& records) {
+  std::string lines;
+  for (const auto& [path, ids] : records) {
+    if (ids.empty()) continue;
+    if (!is_plain_value(path) || !is_plain_relative(path)) {
+      return make_error("Cache values contain invalid characters");
+    }
+    lines += path;
+    for (uint64_t id : ids) {
+      lines += '\0';
+      lines += std::to_string(id);
+    }
+    lines += '\n';
+  }
+  return lines;
+}
+
+void append_rule_line(std::string& out, uint64_t id, uint64_t attribute, uint64_t selector,
+                      const std::vector<uint64_t>& at_rules) {
+  out += std::to_string(id);
+  out += '\0';
+  out += std::to_string(attribute);
+  out += '\0';
+  out += std::to_string(selector);
+  for (auto it = at_rules.rbegin(); it != at_rules.rend(); ++it) {
+    out += '\0';
+    out += std::to_string(*it);
+  }
+  out += '\n';
+}
+
+// The text under `number`, or `missing_message`.
+Result<std::string> lookup_text(const std::map<uint64_t, std::string>& table, uint64_t number,
+                                const char* missing_message) {
+  auto found = table.find(number);
+  if (found == table.end()) return make_error(missing_message);
+  return found->second;
+}
+
+}  // namespace
+
+Result<DecodedCache> decode_cache(std::string_view bytes) {
+  Decoder decoder;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) end = bytes.size();
+    std::string_view line = bytes.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ZV_TRY_STATUS(decoder.take_line(line));
+    start = end + 1;
+  }
+  return decoder.finish();
+}
+
+Result<std::string> encode_cache(const Registry& registry, const FileRecords& records) {
+  ZV_TRY(std::string file_lines, encode_files(records));
+  std::set<uint64_t> used;
+  for (const auto& [path, ids] : records) used.insert(ids.begin(), ids.end());
+  TextSection attributes, selectors, at_rules;
+  std::string rule_lines;
+  for (uint64_t id : used) {
+    ZV_TRY(const Rule* rule, get_rule(registry, id));
+    ZV_TRY_STATUS(check_rule_texts(*rule));
+    uint64_t attribute = attributes.number_of(rule->declaration);
+    uint64_t selector = selectors.number_of(rule->selector);
+    std::vector<uint64_t> at_rule_numbers;
+    for (const std::string& at_rule : rule->at_rules) {
+      at_rule_numbers.push_back(at_rules.number_of(at_rule));
+    }
+    append_rule_line(rule_lines, id, attribute, selector, at_rule_numbers);
+  }
+  std::string out = std::move(file_lines);
+  for (const TextSection* section : {&attributes, &selectors, &at_rules}) {
+    out += kSeparatorLine;
+    out += section->lines();
+  }
+  out += kSeparatorLine;
+  out += rule_lines;
+  return out;
+}
+
+Result<Rule> rule_from_cache(const DecodedCache& cache, uint64_t id) {
+  auto entry = cache.rules.find(id);
+  if (entry == cache.rules.end()) return make_error("Missing cache rule");
+  ZV_TRY(std::string declaration,
+         lookup_text(cache.attributes, entry->second.attribute, "Missing cache attribute"));
+  std::string selector;
+  if (entry->second.selector != 0) {
+    ZV_TRY(selector,
+           lookup_text(cache.selectors, entry->second.selector, "Missing cache selector"));
+  }
+  std::vector<std::string> at_rules;
+  at_rules.reserve(entry->second.at_rules.size());
+  for (uint64_t number : entry->second.at_rules) {
+    ZV_TRY(std::string at_rule, lookup_text(cache.at_rules, number, "Missing cache at-rule"));
+    at_rules.push_back(std::move(at_rule));
+  }
+  return make_rule(std::move(at_rules), std::move(selector), std::move(declaration));
+}
+
+}  // namespace zeviziz
