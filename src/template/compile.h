@@ -1,0 +1,37 @@
+// The template compile driver: choosing the template definition of a file,
+// deciding whether a definition needs compiling at all, and compiling one
+// file's text into its "before" tree (boundaries, plan, rendering).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "config/config.h"
+#include "lexer/node.h"
+
+namespace zeviziz {
+
+// Returns the Template tree of `text` compiled as `tmpl`: every configured
+// boundary is compiled, the file planned and rendered with a lexer for
+// `directive_names` (ascending byte order). Fails with the first error of
+// planning ("Unknown boundary: ", "Unknown template: ") or rendering
+// ("Templates cannot contain NUL characters").
+Result<Node> compile_template(std::string_view text, const TemplateDef& tmpl,
+                              const ProjectConfig& config,
+                              const std::vector<std::string>& directive_names);
+
+// Returns the first definition, in configuration order, that lists an
+// extension which is a byte suffix of `relative_path` (later definitions are
+// not tried), or null when there is none.
+const TemplateDef* find_template_for_path(const ProjectConfig& config,
+                                          std::string_view relative_path);
+
+// Returns whether files of `tmpl` (looked at with nesting `depth`) need
+// compiling: it optimises white space or has string boundaries, or removes a
+// boundary entry that names no template, or (at depth 3 or less) a template
+// it names needs compiling one level deeper. Unknown names are skipped.
+bool needs_compiling(const ProjectConfig& config, const TemplateDef& tmpl, int depth = 0);
+
+}  // namespace zeviziz

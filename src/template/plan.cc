@@ -1,0 +1,271 @@
+// Template planning. One level plans a range of the file as one template: it
+// looks for the first region of each of the template's boundary entries and
+// string boundaries, repeatedly takes the leftmost (a boundary entry beats a
+// string that starts at the same offset), records it, and searches again only
+// the candidates that the winner overlapped, starting at the winner's end.
+// Boundary entries either recurse into their templates (up to depth 4; deeper
+// content is kept verbatim at depth 5), keep their content verbatim, or are
+// removed. What no region claimed is the template's own text, or belongs to
+// the template's default entries when it has some.
+#include "template/plan.h"
+
+#include <algorithm>
+
+namespace zeviziz {
+namespace {
+
+// Levels up to this depth are planned; content below them is verbatim text.
+constexpr int kMaxPlannedDepth = 4;
+constexpr int kVerbatimDepth = kMaxPlannedDepth + 1;
+
+struct Flags {
+  bool optimize_whitespaces;
+  bool keep_indentation;
+  bool keep_new_lines;
+};
+
+// The flags of content kept as it is (an entry naming no template).
+constexpr Flags kVerbatim{false, true, true};
+
+Flags flags_of(const TemplateDef& tmpl) {
+  return Flags{tmpl.optimize_whitespaces, tmpl.keep_indentation, tmpl.keep_new_lines};
+}
+
+// Sorts `ranges` and merges those that overlap or touch.
+void merge_ranges(std::vector<Range>& ranges) {
+  std::sort(ranges.begin(), ranges.end(),
+            [](const Range& a, const Range& b) { return a.start < b.start; });
+  size_t out = 0;
+  for (const Range& range : ranges) {
+    if (out > 0 && range.start <= ranges[out - 1].end) {
+      ranges[out - 1].end = std::max(ranges[out - 1].end, range.end);
+    } else {
+      ranges[out++] = range;
+    }
+  }
+  ranges.resize(out);
+}
+
+// The ranges of `ranges` (sorted, non-overlapping) that overlap `range`.
+std::span<const Range> overlapping(std::span<const Range> ranges, Range range) {
+  auto first = std::upper_bound(ranges.begin(), ranges.end(), range.start,
+                                [](size_t pos, const Range& r) { return pos < r.end; });
+  auto last = std::lower_bound(first, ranges.end(), range.end,
+                               [](const Range& r, size_t pos) { return r.start < pos; });
+  return std::span<const Range>(first, last);
+}
+
+// Pushes the non-empty gaps of `range` minus `holes` (sorted, non-overlapping).
+void push_gaps(std::vector<Segment>& out, Range range, std::span<const Range> holes, int depth,
+               uint64_t region, Flags flags) {
+  size_t pos = range.start;
+  auto add = [&](size_t start, size_t end) {
+    if (start < end) {
+      out.push_back(Segment{start, end, depth, region, flags.optimize_whitespaces,
+                            flags.keep_indentation, flags.keep_new_lines});
+    }
+  };
+  for (const Range& hole : overlapping(holes, range)) {
+    add(pos, hole.start);
+    pos = std::max(pos, hole.end);
+  }
+  add(pos, range.end);
+}
+
+// Plans `content` for one template name of an entry: a nested plan for a
+// named template, verbatim text otherwise.
+Status plan_name(PlanContext& context, const std::string& name, Range content, int depth,
+                 std::span<const Range> protected_ranges) {
+  if (depth < kMaxPlannedDepth && !name.empty()) {
+    auto it = context.templates.find(name);
+    if (it == context.templates.end()) return make_error("Unknown template: " + name);
+    return plan_range(context, *it->second, content, depth + 1, protected_ranges);
+  }
+  const uint64_t region = context.next_region++;
+  const int content_depth = depth < kMaxPlannedDepth ? depth + 1 : kVerbatimDepth;
+  push_gaps(context.plan.text_segments, content, protected_ranges, content_depth, region,
+            kVerbatim);
+  return {};
+}
+
+// A boundary region that may win the next step: of a boundary entry (entry
+// set) or of a string boundary (entry null).
+struct Candidate {
+  const CompiledBoundary* boundary = nullptr;
+  const TemplateEntry* entry = nullptr;
+  std::optional<Region> region;
+};
+
+// Plans one range as one template (one call of `plan_range`).
+class LevelPlanner {
+ public:
+  LevelPlanner(PlanContext& context, const TemplateDef& tmpl, Range range, int depth,
+               std::span<const Range> protected_ranges)
+      : context_(context),
+        tmpl_(tmpl),
+        range_(range),
+        depth_(depth),
+        protected_(protected_ranges),
+        region_(context.next_region++),
+        flags_(flags_of(tmpl)) {
+    auto inherited = overlapping(protected_, range_);
+    claimed_.assign(inherited.begin(), inherited.end());
+  }
+
+  Status run() {
+    ZV_TRY_STATUS(collect_candidates());
+    while (true) {
+      Candidate* named = leftmost(named_);
+      Candidate* string = leftmost(strings_);
+      if (!named && !string) break;
+      const bool string_wins = string && (!named || string->region->start < named->region->start);
+      Candidate winner = string_wins ? *string : *named;
+      ZV_TRY_STATUS(take(winner));
+      if (winner.region->end >= range_.end) break;
+      research(winner.region->end);
+    }
+    return finish();
+  }
+
+ private:
+  const CompiledBoundary* boundary(const std::string& name) const {
+    auto it = context_.boundaries.find(name);
+    return it == context_.boundaries.end() ? nullptr : &it->second;
+  }
+
+  Status collect_candidates() {
+    for (const TemplateEntry& entry : tmpl_.templates) {
+      if (!entry.has_boundary) continue;
+      const CompiledBoundary* found = boundary(entry.boundary);
+      if (!found) return make_error("Unknown boundary: " + entry.boundary);
+      named_.push_back(Candidate{found, &entry, std::nullopt});
+    }
+    for (const std::string& name : tmpl_.boundaries) {
+      const CompiledBoundary* found = boundary(name);
+      if (!found) return make_error("Unknown boundary: " + name);
+      strings_.push_back(Candidate{found, nullptr, std::nullopt});
+    }
+    for (Candidate& candidate : named_) search(candidate, range_.start);
+    for (Candidate& candidate : strings_) search(candidate, range_.start);
+    return {};
+  }
+
+  void search(Candidate& candidate, size_t from) {
+    BoundaryMemo* memo = &context_.memos[candidate.boundary];
+    if (candidate.entry) {
+      candidate.region =
+          find_region(context_.text, *candidate.boundary, from, range_.end, protected_, memo);
+    } else {
+      candidate.region = find_unescaped_region(context_.text, *candidate.boundary, from, range_.end,
+                                               range_.start, protected_, memo);
+    }
+  }
+
+  // Searches again, from `end`, every found candidate that starts before it.
+  void research(size_t end) {
+    for (auto* list : {&named_, &strings_}) {
+      for (Candidate& candidate : *list) {
+        if (candidate.region && candidate.region->start < end) search(candidate, end);
+      }
+    }
+  }
+
+  // The found candidate with the lowest start; the earlier one on a tie.
+  static Candidate* leftmost(std::vector<Candidate>& list) {
+    Candidate* best = nullptr;
+    for (Candidate& candidate : list) {
+      if (candidate.region && (!best || candidate.region->start < best->region->start)) {
+        best = &candidate;
+      }
+    }
+    return best;
+  }
+
+  Status take(const Candidate& winner) {
+    const Region& region = *winner.region;
+    claimed_.push_back(Range{region.start, region.end});
+    if (!winner.entry) {
+      push_gaps(context_.plan.string_segments, Range{region.content_start, region.content_end},
+                protected_, depth_, region_, flags_);
+      return {};
+    }
+    return take_entry(*winner.entry, *winner.boundary, region);
+  }
+
+  Status take_entry(const TemplateEntry& entry, const CompiledBoundary& boundary,
+                    const Region& region) {
+    const bool names_template = std::any_of(entry.names.begin(), entry.names.end(),
+                                            [](const std::string& n) { return !n.empty(); });
+    if (tmpl_.remove_undefined_templates && !names_template) {
+      // A line comment keeps its line break, so the lines around it stay apart.
+      const size_t end = boundary.close_is_newline ? region.content_end : region.end;
+      push_gaps(context_.plan.removed_ranges, Range{region.start, end}, protected_, depth_, region_,
+                flags_);
+      return {};
+    }
+    const Range content{region.content_start, region.content_end};
+    for (const std::string& name : entry.names) {
+      ZV_TRY_STATUS(plan_name(context_, name, content, depth_, protected_));
+    }
+    if (!entry.names.empty()) nested_.push_back(content);
+    return {};
+  }
+
+  Status finish() {
+    const bool has_defaults =
+        std::any_of(tmpl_.templates.begin(), tmpl_.templates.end(),
+                    [](const TemplateEntry& entry) { return !entry.has_boundary; });
+    if (has_defaults) {
+      merge_ranges(claimed_);
+      for (const TemplateEntry& entry : tmpl_.templates) {
+        if (entry.has_boundary) continue;
+        for (const std::string& name : entry.names) {
+          ZV_TRY_STATUS(plan_name(context_, name, range_, depth_, claimed_));
+        }
+      }
+      return {};
+    }
+    auto inherited = overlapping(protected_, range_);
+    std::vector<Range> holes(inherited.begin(), inherited.end());
+    holes.insert(holes.end(), nested_.begin(), nested_.end());
+    merge_ranges(holes);
+    push_gaps(context_.plan.text_segments, range_, holes, depth_, region_, flags_);
+    return {};
+  }
+
+  PlanContext& context_;
+  const TemplateDef& tmpl_;
+  const Range range_;
+  const int depth_;
+  const std::span<const Range> protected_;
+  const uint64_t region_;
+  const Flags flags_;
+  std::vector<Range> claimed_;
+  std::vector<Range> nested_;
+  std::vector<Candidate> named_;
+  std::vector<Candidate> strings_;
+};
+
+}  // namespace
+
+TemplateMap map_templates(const std::vector<TemplateDef>& templates) {
+  TemplateMap map;
+  for (const TemplateDef& tmpl : templates) map.emplace(tmpl.name, &tmpl);
+  return map;
+}
+
+Status plan_range(PlanContext& context, const TemplateDef& tmpl, Range range, int depth,
+                  std::span<const Range> protected_ranges) {
+  range.end = std::min(range.end, context.text.size());
+  if (range.start >= range.end) return {};
+  return LevelPlanner(context, tmpl, range, depth, protected_ranges).run();
+}
+
+Result<Plan> plan_file(std::string_view text, const TemplateDef& tmpl,
+                       const BoundaryMap& boundaries, const TemplateMap& templates) {
+  PlanContext context{text, boundaries, templates, 0, {}, {}};
+  ZV_TRY_STATUS(plan_range(context, tmpl, Range{0, text.size()}, 0, {}));
+  return std::move(context.plan);
+}
+
+}  // namespace zeviziz

@@ -1,0 +1,242 @@
+// Rendering. The segments of the plan become start and end events; a sweep
+// over the sorted events keeps, per list, the active segments ordered by
+// (depth, region id), and between two event positions picks the treatment of
+// that stretch from the deepest candidate of each list. Adjacent stretches
+// with the same treatment and segment data form one piece. Text pieces are
+// copied (line by line under the whitespace options), string pieces are
+// lexed, removed pieces are dropped.
+#include "template/render.h"
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <tuple>
+
+#include "base/unicode.h"
+#include "lexer/lexer.h"
+
+namespace zeviziz {
+namespace {
+
+enum class Treatment { Text, String, Removed };
+
+// A maximal stretch of the file with one treatment; `segment` is the winning
+// segment, or null for a stretch that no segment covers.
+struct Piece {
+  size_t start = 0;
+  size_t end = 0;
+  Treatment treatment = Treatment::Text;
+  const Segment* segment = nullptr;
+};
+
+bool same_data(const Segment* a, const Segment* b) {
+  if (!a || !b) return a == b;
+  return a->depth == b->depth && a->region == b->region &&
+         a->optimize_whitespaces == b->optimize_whitespaces &&
+         a->keep_indentation == b->keep_indentation && a->keep_new_lines == b->keep_new_lines;
+}
+
+// The active segments of one list, deepest (then highest region id) last.
+class ActiveSet {
+ public:
+  void add(const Segment& s, size_t index) { set_.emplace(s.depth, s.region, index, &s); }
+  void remove(const Segment& s, size_t index) { set_.erase({s.depth, s.region, index, &s}); }
+  const Segment* best() const { return set_.empty() ? nullptr : std::get<3>(*set_.rbegin()); }
+
+ private:
+  std::set<std::tuple<int, uint64_t, size_t, const Segment*>> set_;
+};
+
+struct Event {
+  size_t pos;
+  uint8_t list;
+  bool start;
+  size_t index;
+};
+
+Piece text_or_removed(const Segment* text, const Segment* removed) {
+  if (removed && (!text || removed->depth >= text->depth)) {
+    return Piece{0, 0, Treatment::Removed, removed};
+  }
+  return Piece{0, 0, Treatment::Text, text};
+}
+
+// The treatment of a stretch from the candidate of each list.
+Piece choose(const Segment* text, const Segment* string, const Segment* removed) {
+  if (!string) return text_or_removed(text, removed);
+  const int other = std::max(text ? text->depth : -1, removed ? removed->depth : -1);
+  if (string->depth >= other) return Piece{0, 0, Treatment::String, string};
+  return text_or_removed(text, removed);
+}
+
+void add_piece(std::vector<Piece>& pieces, size_t start, size_t end, Piece piece) {
+  if (!pieces.empty() && pieces.back().end == start && pieces.back().treatment == piece.treatment &&
+      same_data(pieces.back().segment, piece.segment)) {
+    pieces.back().end = end;
+    return;
+  }
+  piece.start = start;
+  piece.end = end;
+  pieces.push_back(piece);
+}
+
+std::vector<Piece> cut_pieces(size_t size, const Plan& plan) {
+  const std::array<const std::vector<Segment>*, 3> lists{&plan.text_segments, &plan.string_segments,
+                                                         &plan.removed_ranges};
+  std::vector<Event> events;
+  for (uint8_t list = 0; list < lists.size(); ++list) {
+    for (size_t i = 0; i < lists[list]->size(); ++i) {
+      const Segment& s = (*lists[list])[i];
+      events.push_back(Event{s.start, list, true, i});
+      events.push_back(Event{s.end, list, false, i});
+    }
+  }
+  std::sort(events.begin(), events.end(),
+            [](const Event& a, const Event& b) { return a.pos < b.pos; });
+  std::array<ActiveSet, 3> active;
+  std::vector<Piece> pieces;
+  size_t pos = 0;
+  for (const Event& event : events) {
+    if (event.pos > pos) {
+      add_piece(pieces, pos, event.pos,
+                choose(active[0].best(), active[1].best(), active[2].best()));
+      pos = event.pos;
+    }
+    const Segment& s = (*lists[event.list])[event.index];
+    event.start ? active[event.list].add(s, event.index)
+                : active[event.list].remove(s, event.index);
+  }
+  if (pos < size) add_piece(pieces, pos, size, Piece{});
+  return pieces;
+}
+
+// Replaces each run of white space by one space.
+std::string collapse_runs(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  bool in_run = false;
+  while (pos < text.size()) {
+    const size_t start = pos;
+    const bool white = is_white_space(decode_utf8(text, pos));
+    if (white && !in_run) out.push_back(' ');
+    if (!white) out.append(text.substr(start, pos - start));
+    in_run = white;
+  }
+  return out;
+}
+
+void collapse_white_space(Node& node) {
+  if (node.kind == NodeKind::Text) node.value = collapse_runs(node.value);
+  if (node.kind == NodeKind::Space) node.value.assign(1, ' ');
+  for (Node& child : node.children) collapse_white_space(child);
+}
+
+// The last byte of the pre-order text of `node`, or -1 when it has none.
+int last_byte(const Node& node) {
+  for (auto it = node.children.rbegin(); it != node.children.rend(); ++it) {
+    const int byte = last_byte(*it);
+    if (byte >= 0) return byte;
+  }
+  return node.value.empty() ? -1 : static_cast<unsigned char>(node.value.back());
+}
+
+// Returns `line` without white space at its start (`front`) or end.
+std::string_view trim_side(std::string_view line, bool front) {
+  size_t pos = 0;
+  size_t keep_from = line.size();
+  size_t keep_to = 0;
+  while (pos < line.size()) {
+    const size_t start = pos;
+    if (!is_white_space(decode_utf8(line, pos))) {
+      keep_from = std::min(keep_from, start);
+      keep_to = pos;
+      if (front) break;
+    }
+  }
+  if (keep_from >= keep_to) return {};
+  return front ? line.substr(keep_from) : line.substr(0, keep_to);
+}
+
+class Renderer {
+ public:
+  Renderer(std::string_view text, const std::vector<std::string>& directive_names)
+      : text_(text), lexer_(new_lexer(directive_names)), root_(NodeKind::Template) {}
+
+  Node run(const Plan& plan) {
+    for (const Piece& piece : cut_pieces(text_.size(), plan)) {
+      const std::string_view slice = text_.substr(piece.start, piece.end - piece.start);
+      if (piece.treatment == Treatment::Text) write_text(piece, slice);
+      if (piece.treatment == Treatment::String) write_string(*piece.segment, slice);
+    }
+    push_text(root_, pending_);
+    return std::move(root_);
+  }
+
+ private:
+  int output_last() const {
+    return pending_.empty() ? last_ : static_cast<unsigned char>(pending_.back());
+  }
+
+  void write_text(const Piece& piece, std::string_view slice) {
+    if (!piece.segment || !piece.segment->optimize_whitespaces) {
+      pending_.append(slice);
+      return;
+    }
+    pending_ += apply_whitespace_options(slice, piece.start == 0, piece.segment->keep_indentation,
+                                         piece.segment->keep_new_lines, output_last());
+  }
+
+  void write_string(const Segment& segment, std::string_view slice) {
+    Node lexed = lex(lexer_, slice);
+    if (segment.optimize_whitespaces) collapse_white_space(lexed);
+    last_ = output_last();
+    push_text(root_, pending_);
+    const int byte = last_byte(lexed);
+    if (byte >= 0) last_ = byte;
+    for (Node& child : lexed.children) root_.children.push_back(std::move(child));
+  }
+
+  std::string_view text_;
+  Lexer lexer_;
+  Node root_;
+  std::string pending_;  // text written since the last string piece
+  int last_ = -1;        // last byte written before `pending_`
+};
+
+}  // namespace
+
+std::string apply_whitespace_options(std::string_view text, bool at_file_start,
+                                     bool keep_indentation, bool keep_new_lines, int previous) {
+  std::string out;
+  size_t pos = 0;
+  bool first = true;
+  while (pos < text.size()) {
+    const size_t newline = text.find('\n', pos);
+    const bool has_break = newline != std::string_view::npos;
+    size_t line_end = has_break ? newline : text.size();
+    const bool crlf = has_break && line_end > pos && text[line_end - 1] == '\r';
+    if (crlf) --line_end;
+    std::string_view line = trim_side(text.substr(pos, line_end - pos), false);
+    if (!keep_indentation && (at_file_start || !first)) line = trim_side(line, true);
+    out.append(line);
+    const int last = out.empty() ? previous : static_cast<unsigned char>(out.back());
+    const bool break_after_blank = first && last >= 0 && last != '\n' && last != '\r';
+    if (keep_new_lines && has_break && (!line.empty() || break_after_blank)) {
+      out.append(crlf ? "\r\n" : "\n");
+    }
+    pos = has_break ? newline + 1 : text.size();
+    first = false;
+  }
+  return out;
+}
+
+Result<Node> render(std::string_view text, const Plan& plan,
+                    const std::vector<std::string>& directive_names) {
+  if (text.find('\0') != std::string_view::npos) {
+    return make_error("Templates cannot contain NUL characters");
+  }
+  return Renderer(text, directive_names).run(plan);
+}
+
+}  // namespace zeviziz

@@ -1,0 +1,33 @@
+// Rendering of a planned file into its "before" tree: a Template node whose
+// Text children hold the output text (template text under its whitespace
+// options) and whose Velt children are the style regions lexed from string
+// contents. Removed ranges are dropped.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "lexer/node.h"
+#include "template/plan.h"
+
+namespace zeviziz {
+
+// Returns the Template tree of `text` rendered according to `plan`; string
+// contents are lexed with a lexer for `directive_names` (ascending byte
+// order). Fails with "Templates cannot contain NUL characters" when `text`
+// holds a byte 0, before anything is rendered.
+Result<Node> render(std::string_view text, const Plan& plan,
+                    const std::vector<std::string>& directive_names);
+
+// Returns `text` with the whitespace options applied line by line (trailing
+// white space dropped, leading white space dropped unless `keep_indentation`
+// except on a first line that continues earlier output, line breaks kept only
+// with `keep_new_lines` and never forming blank lines). `at_file_start`: the
+// text starts at offset 0 of the file. `previous` is the last byte of the
+// output so far, or -1 when nothing was written yet. Never fails.
+std::string apply_whitespace_options(std::string_view text, bool at_file_start,
+                                     bool keep_indentation, bool keep_new_lines, int previous);
+
+}  // namespace zeviziz
