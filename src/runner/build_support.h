@@ -1,0 +1,88 @@
+// The pure pieces of a build: the texts it writes besides rendered templates
+// (class lists, the signal text, placeholder substitution) and the decision
+// whether the per-file records, the CSS and the cache must be produced again.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "fs/file_ops.h"
+#include "fs/scan.h"
+#include "state/cache.h"
+
+namespace zeviziz {
+
+// One file processed by a build, in file-list order.
+struct FileRecord {
+  std::string path;  // template path (relative to in_directory, "/"-separated)
+  Path source_path;
+  Path output_path;
+  FileTime source_time = 0;           // the scan's last-write time of the source
+  std::optional<std::string> output;  // rendered text; absent for a copied file
+  std::set<uint64_t> class_ids;       // IDs the output uses (empty for plain files)
+};
+
+// Returns the decimal text of `seconds` ("0" for a clock before 1970).
+std::string time_text(int64_t seconds);
+
+// Returns the time text of the current wall-clock second.
+std::string time_text_now();
+
+// Replaces every occurrence of `from` in `text` by `to`, left to right and
+// non-overlapping. An empty `from` leaves the text unchanged.
+void replace_all(std::string& text, std::string_view from, std::string_view to);
+
+// Applies the configured replacement pairs in order, then replaces every
+// "VELT_TIME" by `time`.
+void apply_replacements(std::string& text,
+                        const std::vector<std::pair<std::string, std::string>>& replacements,
+                        std::string_view time);
+
+// Appends the class list of `ids` to `out`: "i" + ID for each ID in order of
+// first appearance, each at most once, separated by one space.
+void append_class_list(std::string& out, std::span<const uint64_t> ids);
+
+// Returns the signal text: `time` alone when `content` is empty; otherwise
+// `content` with "VELT_TIME" replaced by `time` and then "VELT_PATHS" by the
+// processed paths followed by the removed ones, joined by line feeds.
+std::string signal_text(std::string_view content, std::string_view time,
+                        std::span<const std::string> processed,
+                        std::span<const std::string> removed);
+
+// What a build regenerates, decided after all files were compiled.
+struct RebuildPlan {
+  // IDs of the previous records of untouched paths plus the IDs of the new
+  // records.
+  std::set<uint64_t> used_now;
+  // The per-file records (and so the cache file) must be written again.
+  bool records = false;
+  // The CSS file must be written again.
+  bool css = false;
+};
+
+// Decides what to regenerate. Records are rebuilt when `fresh` or
+// `force_css`, when the used IDs changed, when a removed path had a record,
+// or when a processed file's ID set differs from its previous record (no
+// record counts as the empty set). CSS is regenerated when `fresh`,
+// `force_css` or the used IDs changed. A fresh build disregards the previous
+// records, since it starts from an empty registry.
+RebuildPlan plan_rebuild(const FileRecords& previous, const std::set<uint64_t>& previous_used,
+                         std::span<const FileRecord> processed,
+                         std::span<const RemovedFile> removed, bool fresh, bool force_css);
+
+// Returns the records for the next build: the previous ones (none when
+// `fresh`), minus removed paths, with each processed file's record replaced
+// by its new IDs; a processed file that uses no ID has no record.
+FileRecords rebuild_records(FileRecords previous, std::span<const FileRecord> processed,
+                            std::span<const RemovedFile> removed, bool fresh);
+
+// Returns every ID of every record, ascending, without duplicates.
+std::set<uint64_t> collect_used_ids(const FileRecords& records);
+
+}  // namespace zeviziz
