@@ -121,7 +121,39 @@ size_t append_attribute(std::string_view text, size_t i, std::string& out) {
   return i;
 }
 
+void lower_value(Node& node) {
+  for (char& c : node.value) c = lower_ascii(c);
+}
+
+void fold_keywords(Node& node) {
+  if (node.kind == NodeKind::Keyword) lower_value(node);
+  for (Node& child : node.children) fold_keywords(child);
+}
+
+// Folds, on the tree, the names that are case-insensitive: elements,
+// pseudo-class names, attribute names and keywords of attribute selectors.
+void fold_selector_tree(Node& node) {
+  if (node.kind == NodeKind::Element) lower_value(node);
+  if (node.kind == NodeKind::Pseudoclass || node.kind == NodeKind::Attribute) {
+    for (Node& child : node.children) {
+      if (child.kind == NodeKind::Name) lower_value(child);
+    }
+  }
+  if (node.kind == NodeKind::Attribute) {
+    fold_keywords(node);
+    return;
+  }
+  for (Node& child : node.children) fold_selector_tree(child);
+}
+
 }  // namespace
+
+std::string normalize_selector(const Node& selector) {
+  Node folded = selector;
+  fold_selector_tree(folded);
+  const std::string text = serialize_node(folded);
+  return normalize_whitespace(normalize_selector_case(text), WhitespaceMode::Selector);
+}
 
 std::string normalize_selector_case(std::string_view text) {
   std::string out;

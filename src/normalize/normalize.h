@@ -43,4 +43,60 @@ std::pair<std::string, bool> replace_nesting(std::string_view text, std::string_
 // brackets). Pieces are untrimmed; there is always at least one.
 std::vector<std::string> split_top_level(std::string_view text);
 
+// Returns the text of `nodes` written in pre-order, with white-space nodes
+// reduced to single spaces where the neighbours need one and semicolons
+// directly before a closing "}" dropped. Never fails.
+std::string serialize_nodes(std::span<const Node> nodes);
+std::string serialize_node(const Node& node);
+
+// Returns the normalised text of a Selector node: case-insensitive names
+// folded (on the tree, then on the text), white space normalised in selector
+// mode.
+std::string normalize_selector(const Node& selector);
+
+// Returns the selector of a rule with selector `selector` nested in a rule
+// whose normalised selector is `parent`: "&" replaced by the parent (wrapped
+// in ":is(...)" where needed), or the parent, a space and the selector.
+// The result is normalised in selector mode; an empty `selector` gives
+// `parent`.
+std::string nest_selector(std::string_view parent, std::string_view selector);
+
+// Replaces "&" in an at-rule prelude by the current selector `parent`
+// (wrapped in ":is(...)" when it is a list or complex).
+std::string replace_nesting_in_prelude(std::string_view prelude, std::string_view parent);
+
+// True when values of `property` keep their letter case: custom properties
+// ("--...") and the fixed list of properties whose values name things.
+bool keeps_value_case(std::string_view property);
+
+// The structural walk over a region's tree: drops Space and Semicolon items
+// of blocks, folds property names (unless custom), splits AtRule nodes that
+// hold several "@" prefixes. Returns the replacement nodes for `node`; fails
+// with "Missing property name in lexer AST" for a declaration without name.
+Result<std::vector<Node>> normalize_tree(const Node& node);
+
+// Normalises a working region (a Velt node without its Directive children)
+// into the tree that directives of the second phase work on: the
+// normalize_tree walk, then AtRule nodes whose value is the normalised
+// prelude text, a Rule whose Selector starts each alternative with a Char
+// U+0000 placeholder (and a descendant Combinator when the alternative began
+// with white space), nested selectors and declarations in normalised form.
+// Fails like normalize_tree.
+Result<Node> normalize_working_region(const Node& region);
+
+// One flattened rule of a region.
+struct NormalizedRule {
+  std::vector<std::string> at_rules;  // preludes, outermost first
+  std::string selector;               // with U+0000 for the carrying class
+  std::vector<std::pair<std::string, std::string>> declarations;  // (property, value)
+
+  bool operator==(const NormalizedRule&) const = default;
+};
+
+// Flattens a processed region into its normalised rules: the region's rule
+// first, then nested rules in order; rules without declarations give none.
+// Fails with "Missing normalized property name" or "Missing normalized
+// property value" for an incomplete declaration.
+Result<std::vector<NormalizedRule>> normalize_region(const Node& velt);
+
 }  // namespace zeviziz

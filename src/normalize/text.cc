@@ -84,7 +84,85 @@ char32_t char_at(std::string_view text, size_t pos) {
   return decode_utf8(text, pos);
 }
 
+// What the text-level scan of a parent selector finds at its top level
+// (outside tokens, parentheses and square brackets).
+struct ParentShape {
+  bool list = false;     // a "," at the top level
+  bool complex = false;  // a space, "+", ">" or "~" at the top level
+};
+
+ParentShape parent_shape(std::string_view parent) {
+  ParentShape shape;
+  int parentheses = 0;
+  int brackets = 0;
+  size_t i = 0;
+  while (i < parent.size()) {
+    const Token token = token_at(parent, i);
+    if (token.kind != TokenKind::None) {
+      i += token.length;
+      continue;
+    }
+    const char c = parent[i++];
+    count_bracket(c, brackets);
+    if (c == '(') ++parentheses;
+    if (c == ')' && parentheses > 0) --parentheses;
+    if (parentheses > 0 || brackets > 0) continue;
+    if (c == ',') shape.list = true;
+    if (c == ' ' || c == '+' || c == '>' || c == '~') shape.complex = true;
+  }
+  return shape;
+}
+
+std::string wrap_is(std::string_view text) {
+  std::string out = ":is(";
+  out += text;
+  out += ')';
+  return out;
+}
+
+// Number of "&" outside square brackets and tokens.
+size_t count_nesting(std::string_view text) {
+  size_t count = 0;
+  int brackets = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const Token token = token_at(text, i);
+    if (token.kind != TokenKind::None) {
+      i += token.length;
+      continue;
+    }
+    count_bracket(text[i], brackets);
+    if (text[i] == '&' && brackets == 0) ++count;
+    ++i;
+  }
+  return count;
+}
+
 }  // namespace
+
+std::string nest_selector(std::string_view parent, std::string_view selector) {
+  selector = trim_white_space(selector);
+  if (selector.empty()) return std::string(parent);
+  const ParentShape shape = parent_shape(parent);
+  const std::string prepared = shape.list ? wrap_is(parent) : std::string(parent);
+  const size_t nesting = count_nesting(selector);
+  std::string result;
+  if (nesting > 0) {
+    const bool leading_only = nesting == 1 && selector.front() == '&';
+    const bool wrap = shape.complex && !shape.list && !leading_only;
+    result = replace_nesting(selector, wrap ? wrap_is(parent) : prepared).first;
+  } else {
+    result = prepared + ' ';
+    result += selector;
+  }
+  return normalize_whitespace(result, WhitespaceMode::Selector);
+}
+
+std::string replace_nesting_in_prelude(std::string_view prelude, std::string_view parent) {
+  const ParentShape shape = parent_shape(parent);
+  const bool wrap = shape.list || shape.complex;
+  return replace_nesting(prelude, wrap ? wrap_is(parent) : std::string(parent)).first;
+}
 
 Token token_at(std::string_view text, size_t pos) {
   const char c = text[pos];

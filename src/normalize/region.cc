@@ -1,0 +1,95 @@
+// Flattening of a processed region into normalised rules. The region's rule
+// gives the first rule (its selector carries the class placeholder); each
+// nested rule gets its selector from its parent's by the nesting rules, and
+// each nested at-rule adds its prelude to the list its rules inherit. Rules
+// come out in pre-order: a rule before the rules nested in it.
+#include "normalize/declaration.h"
+#include "normalize/normalize.h"
+
+namespace zeviziz {
+namespace {
+
+struct Scope {
+  std::vector<std::string> at_rules;
+  std::string selector;
+};
+
+std::string prelude_text(const Node& at_rule, std::string_view selector) {
+  Node head(NodeKind::AtRule, at_rule.value);
+  for (const Node& child : at_rule.children) {
+    if (child.kind != NodeKind::Rule && child.kind != NodeKind::Declaration) {
+      head.children.push_back(child);
+    }
+  }
+  const std::string text = normalize_whitespace(serialize_node(head), WhitespaceMode::AtRule);
+  return replace_nesting_in_prelude(text, selector);
+}
+
+const Node* find_child(const Node& node, NodeKind kind) {
+  for (const Node& child : node.children) {
+    if (child.kind == kind) return &child;
+  }
+  return nullptr;
+}
+
+Status flatten_block(const Node& block, const Scope& scope, std::vector<NormalizedRule>& out);
+
+Status flatten_rule(const Node& rule, const Scope& scope, std::vector<NormalizedRule>& out) {
+  Scope inner = scope;
+  const Node* selector = find_child(rule, NodeKind::Selector);
+  inner.selector =
+      nest_selector(scope.selector, selector ? normalize_selector(*selector) : std::string());
+  const Node* block = find_child(rule, NodeKind::Declaration);
+  return block ? flatten_block(*block, inner, out) : Status();
+}
+
+Status flatten_at_rule(const Node& at_rule, const Scope& scope, std::vector<NormalizedRule>& out) {
+  Scope inner = scope;
+  inner.at_rules.push_back(prelude_text(at_rule, scope.selector));
+  for (const Node& child : at_rule.children) {
+    if (child.kind == NodeKind::Rule) ZV_TRY_STATUS(flatten_rule(child, inner, out));
+    if (child.kind == NodeKind::Declaration) ZV_TRY_STATUS(flatten_block(child, inner, out));
+  }
+  return {};
+}
+
+// Emits the rule of `block` (when it has declarations), then its nested
+// rules and at-rules in order.
+Status flatten_block(const Node& block, const Scope& scope, std::vector<NormalizedRule>& out) {
+  const size_t own = out.size();
+  out.push_back(NormalizedRule{scope.at_rules, scope.selector, {}});
+  for (const Node& item : block.children) {
+    if (item.kind == NodeKind::Attribute) {
+      ZV_TRY(NormalizedDeclaration declaration, normalize_declaration(item));
+      out[own].declarations.emplace_back(std::move(declaration.property),
+                                         std::move(declaration.value));
+    } else if (item.kind == NodeKind::Rule) {
+      ZV_TRY_STATUS(flatten_rule(item, scope, out));
+    } else if (item.kind == NodeKind::AtRule) {
+      ZV_TRY_STATUS(flatten_at_rule(item, scope, out));
+    }
+  }
+  if (out[own].declarations.empty()) out.erase(out.begin() + static_cast<ptrdiff_t>(own));
+  return {};
+}
+
+}  // namespace
+
+Result<std::vector<NormalizedRule>> normalize_region(const Node& velt) {
+  const Node* rule = find_child(velt, NodeKind::Rule);
+  if (rule == nullptr) return std::vector<NormalizedRule>{};
+  Scope scope;
+  const Node* selector = find_child(*rule, NodeKind::Selector);
+  scope.selector = selector ? normalize_selector(*selector) : std::string(1, kClassPlaceholder);
+  for (const Node& child : velt.children) {
+    if (child.kind == NodeKind::AtRule) {
+      scope.at_rules.push_back(prelude_text(child, scope.selector));
+    }
+  }
+  std::vector<NormalizedRule> rules;
+  const Node* block = find_child(*rule, NodeKind::Declaration);
+  if (block != nullptr) ZV_TRY_STATUS(flatten_block(*block, scope, rules));
+  return rules;
+}
+
+}  // namespace zeviziz
