@@ -1,25 +1,202 @@
-// Region recognition over template text. Temporary: all text stays text.
+// Region recognition over template text, the region's top-level machine
+// (directives, at-rules, "&" and the region's own rule) and the two entry
+// points that reuse single machines: lex_selector and read_at_rule_preludes.
+//
+// lex() jumps from one candidate "!" to the next with a byte search, so plain
+// text costs a memchr. Each candidate is first read by a fast reader that
+// builds nothing and uses the shared ScanMemo; only a region that reads
+// completely is read again to build its tree. Failed attempts record the
+// block states they passed, so later attempts that reach the same state stop
+// at once: together with the memo's group and item answers this keeps runs
+// of unclosed regions linear.
 #include "lexer/lexer.h"
 
+#include <optional>
+
+#include "base/unicode.h"
+#include "lexer/lexer_internal.h"
+#include "lexer/parser.h"
+
 namespace zeviziz {
+namespace {
+
+// Characters of a directive name when the lexer has no name list.
+bool is_directive_char(char32_t ch) {
+  return is_ascii_letter(ch) || is_ascii_digit(ch) || ch == U'-' || ch == U'_';
+}
+
+// What may follow the "&" that joins a leading at-rule to a rule.
+bool is_and_follower(char32_t ch) {
+  switch (ch) {
+    case U' ':
+    case U'#':
+    case U'*':
+    case U'+':
+    case U'.':
+    case U':':
+    case U'>':
+    case U'[':
+    case U'_':
+    case U'~':
+      return true;
+    default:
+      return is_ascii_letter(ch);
+  }
+}
+
+// True when the character that ends at byte `pos` is white space.
+bool preceded_by_ws(std::string_view text, size_t pos) {
+  const auto last = static_cast<unsigned char>(text[pos - 1]);
+  if (last < 0x80) return is_white_space(last);
+  size_t start = pos - 1;
+  for (int back = 0; back < 3 && start > 0 && (text[start] & 0xC0) == 0x80; ++back) --start;
+  size_t length = 0;
+  const char32_t ch = decode_char(text, start, length);
+  return start + length == pos && is_ws(ch);
+}
+
+void flush_text(Node& root, std::string_view text) {
+  std::string buffer(text);
+  push_text(root, buffer);
+}
+
+// Reads the region at `bang`; on success sets `velt` and `end` (the byte
+// after the region).
+bool read_region(std::string_view text, size_t bang, const std::vector<std::string>& names,
+                 std::optional<ScanMemo>& memo, bool fast, Node& velt, size_t& end) {
+  size_t expected = kNoPos;
+  if (fast) {
+    if (!memo) memo.emplace(text, true);
+    Parser probe(text, bang, Node(NodeKind::Velt), false, true, &*memo, &names);
+    if (!probe.parse_region()) {
+      memo->mark_failed(probe.states());
+      return false;
+    }
+    expected = probe.pos();
+  }
+  ScanMemo scans(text, false);
+  Parser builder(text, bang, Node(NodeKind::Velt), true, false, &scans, &names);
+  if (!builder.parse_region()) return false;
+  if (fast && builder.pos() != expected) return false;
+  velt = std::move(builder.root());
+  end = builder.pos();
+  return true;
+}
+
+}  // namespace
+
+bool Parser::parse_directive_name() {
+  if (directive_names_->empty()) {
+    if (!is_directive_char(cur_)) return false;
+    while (is_directive_char(cur_)) take(NodeKind::Name);
+    return true;
+  }
+  ExactMatcher matcher(directive_names_);
+  while (true) {
+    const MatchResult result = matcher.feed(cur_, next_);
+    if (result == MatchResult::Fail) return false;
+    take(NodeKind::Name);
+    if (result == MatchResult::Complete) return true;
+  }
+}
+
+// Reads directives from the name after a "!" (already taken) on: names,
+// arguments and further "!"s. Ends before the "@" of an at-rule or the first
+// character of the rule.
+bool Parser::parse_directive_chain() {
+  PathScope directive(*this, {NodeKind::Directive});
+  while (true) {
+    if (!parse_directive_name()) return false;
+    if (cur_ == U'(') {
+      PathScope parenthesis(*this, {NodeKind::Parenthesis});
+      if (!parse_flat_group(true)) return false;
+    }
+    if (cur_ != U'!') break;
+    take(NodeKind::Prefix);
+    if (cur_ == U'@' || is_rule_start(cur_)) return true;
+  }
+  return cur_ == U'@' || is_rule_start(cur_);
+}
+
+bool Parser::parse_top_rule() {
+  PathScope rule(*this, {NodeKind::Rule});
+  {
+    PathScope selector(*this, {NodeKind::Selector});
+    if (!parse_compact_selector()) return false;
+  }
+  if (cur_ != U'{' || !parse_block(true)) return false;
+  return cur_ == kEndChar || is_ws(cur_);
+}
+
+bool Parser::parse_region() {
+  {
+    PathScope directive(*this, {NodeKind::Directive});
+    take(NodeKind::Prefix);
+  }
+  if (cur_ != U'@' && !is_rule_start(cur_) && !parse_directive_chain()) return false;
+  while (cur_ == U'@') {
+    {
+      PathScope at_rule(*this, {NodeKind::AtRule});
+      if (!parse_at_rule()) return false;
+    }
+    if (cur_ == U'&') {
+      take(NodeKind::And);
+      if (!is_and_follower(cur_)) return false;
+      break;
+    }
+    if (cur_ != U'@' && cur_ != U'{') return false;
+  }
+  return parse_top_rule();
+}
 
 Lexer new_lexer(std::vector<std::string> directive_names) {
   return Lexer(std::move(directive_names));
 }
 
-Node lex(const Lexer&, std::string_view text) {
+Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
   Node root(NodeKind::Template);
-  std::string buffer(text);
-  push_text(root, buffer);
+  std::optional<ScanMemo> memo;
+  size_t plain_start = 0;
+  size_t from = 0;
+  while (true) {
+    const size_t bang = text.find('!', from);
+    if (bang == std::string_view::npos) break;
+    from = bang + 1;
+    if (bang != 0 && !preceded_by_ws(text, bang)) continue;
+    Node velt;
+    size_t end = 0;
+    if (!read_region(text, bang, lexer.directive_names(), memo, fast, velt, end)) continue;
+    flush_text(root, text.substr(plain_start, bang - plain_start));
+    root.children.push_back(std::move(velt));
+    plain_start = from = end;
+  }
+  flush_text(root, text.substr(plain_start));
   return root;
 }
 
-Node lex_selector(std::string_view) {
-  return Node(NodeKind::Selector);
+Node lex(const Lexer& lexer, std::string_view text) {
+  return lex_text(lexer, text, true);
 }
 
-std::optional<std::vector<std::string>> read_at_rule_preludes(std::string_view) {
-  return std::nullopt;
+Node lex_selector(std::string_view text) {
+  ScanMemo scans(text, false);
+  Parser parser(text, 0, Node(NodeKind::Selector), true, false, &scans, nullptr);
+  parser.parse_selector_list(SelectorMode::Nested);
+  return std::move(parser.root());
+}
+
+std::optional<std::vector<std::string>> read_at_rule_preludes(std::string_view text) {
+  const std::string_view body = trim_white_space(text);
+  if (body.empty()) return std::nullopt;
+  ScanMemo scans(body, false);
+  Parser parser(body, 0, Node(NodeKind::AtRule), false, false, &scans, nullptr);
+  std::vector<std::string> preludes;
+  while (parser.ch() != kEndChar) {
+    const size_t begin = parser.pos();
+    if (parser.ch() != U'@' || !parser.parse_at_rule()) return std::nullopt;
+    preludes.emplace_back(trim_white_space(body.substr(begin, parser.pos() - begin)));
+  }
+  return preludes;
 }
 
 }  // namespace zeviziz

@@ -1,0 +1,15 @@
+// Lexer entry points for tests and benchmarks.
+#pragma once
+
+#include <string_view>
+
+#include "lexer/lexer.h"
+
+namespace zeviziz {
+
+// lex() with the fast first reading switched on or off. Without it every
+// candidate is read by the building reader alone: slower on pathological
+// input, and by construction giving the same tree.
+Node lex_text(const Lexer& lexer, std::string_view text, bool fast);
+
+}  // namespace zeviziz

@@ -1,0 +1,230 @@
+// The reader's cursor, its tree emission and the tokens shared by several
+// machines: name runs, white space runs, strings, comments and the flat
+// groups of directive arguments, at-rule conditions, plain pseudo-class
+// arguments and declaration values.
+//
+// The cursor keeps the current character and the lookahead decoded. Every
+// consumed character is appended to the tree with the current kind path plus
+// a leaf kind; in check and fast modes nothing is appended.
+#include "lexer/parser.h"
+
+#include "base/unicode.h"
+
+namespace zeviziz {
+namespace {
+
+// A backslash escapes any character except a line break.
+bool is_escapable(char32_t ch) {
+  return ch != kEndChar && ch != kBadChar && ch != U'\n' && ch != U'\r' && ch != U'\f';
+}
+
+}  // namespace
+
+bool is_ws(char32_t ch) {
+  return ch <= 0x10FFFF && is_white_space(ch);
+}
+
+bool is_ascii_letter(char32_t ch) {
+  return (ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z');
+}
+
+bool is_ascii_digit(char32_t ch) {
+  return ch >= U'0' && ch <= U'9';
+}
+
+bool is_name_char(char32_t ch) {
+  if (ch < 0x80) return is_ascii_letter(ch) || is_ascii_digit(ch) || ch == U'-' || ch == U'_';
+  return ch <= 0x10FFFF && !is_white_space(ch);
+}
+
+bool is_simple_start(char32_t ch) {
+  switch (ch) {
+    case U'#':
+    case U'&':
+    case U'*':
+    case U'.':
+    case U':':
+    case U'[':
+    case U'_':
+      return true;
+    default:
+      return is_ascii_letter(ch);
+  }
+}
+
+bool is_rule_start(char32_t ch) {
+  switch (ch) {
+    case U' ':
+    case U'#':
+    case U'+':
+    case U'.':
+    case U':':
+    case U'>':
+    case U'[':
+    case U'{':
+    case U'~':
+    case U'&':
+      return true;
+    default:
+      return false;
+  }
+}
+
+Parser::Parser(std::string_view text, size_t start, Node root, bool emit, bool fast,
+               ScanMemo* scans, const std::vector<std::string>* directive_names)
+    : text_(text),
+      root_(std::move(root)),
+      emit_(emit),
+      fast_(fast),
+      scans_(scans),
+      directive_names_(directive_names) {
+  jump_to(start);
+}
+
+void Parser::advance() {
+  pos_ += cur_len_;
+  cur_ = next_;
+  cur_len_ = next_len_;
+  next_ = decode_char(text_, pos_ + cur_len_, next_len_);
+}
+
+void Parser::jump_to(size_t pos) {
+  pos_ = pos;
+  cur_ = decode_char(text_, pos_, cur_len_);
+  next_ = decode_char(text_, pos_ + cur_len_, next_len_);
+}
+
+void Parser::take(NodeKind leaf) {
+  if (emit_) {
+    path_.push_back(leaf);
+    append_char(root_, path_, cur_);
+    path_.pop_back();
+  }
+  advance();
+}
+
+void Parser::emit(std::initializer_list<NodeKind> leaf, char32_t ch) {
+  if (!emit_) return;
+  const size_t size = path_.size();
+  path_.insert(path_.end(), leaf.begin(), leaf.end());
+  append_char(root_, path_, ch);
+  path_.resize(size);
+}
+
+bool Parser::note_state() {
+  if (scans_->failed(pos_, depth_)) return false;
+  states_.push_back(ScanMemo::state_key(pos_, depth_));
+  return true;
+}
+
+PathScope::PathScope(Parser& parser, std::initializer_list<NodeKind> kinds)
+    : parser_(parser), size_(parser.path_.size()) {
+  parser_.path_.insert(parser_.path_.end(), kinds.begin(), kinds.end());
+}
+
+PathScope::~PathScope() {
+  parser_.path_.resize(size_);
+}
+
+bool Parser::take_name_run(NodeKind leaf) {
+  const size_t start = pos_;
+  while (true) {
+    if (is_name_char(cur_)) {
+      take(leaf);
+    } else if (cur_ == U'\\' && is_escapable(next_)) {
+      take(leaf);
+      take(leaf);
+    } else {
+      return pos_ != start;
+    }
+  }
+}
+
+bool Parser::take_white_space(NodeKind leaf) {
+  const size_t start = pos_;
+  while (is_ws(cur_)) take(leaf);
+  return pos_ != start;
+}
+
+bool Parser::take_string(NodeKind leaf) {
+  if (fast_) {
+    const size_t close = scans_->string_close(pos_);
+    if (close == kNoPos || scans_->has_bad(pos_, close)) return false;
+    jump_to(close + 1);
+    return true;
+  }
+  const char32_t quote = cur_;
+  take(leaf);
+  while (cur_ != quote) {
+    if (cur_ == kEndChar || cur_ == kBadChar) return false;
+    if (cur_ == U'\\') {
+      take(leaf);
+      if (cur_ == kEndChar || cur_ == kBadChar) return false;
+    }
+    take(leaf);
+  }
+  take(leaf);
+  return true;
+}
+
+bool Parser::take_comment(NodeKind leaf) {
+  if (fast_) {
+    const size_t close = scans_->comment_close(pos_);
+    if (close == kNoPos || scans_->has_bad(pos_, close)) return false;
+    jump_to(close + 1);
+    return true;
+  }
+  take(leaf);
+  take(leaf);
+  while (!(cur_ == U'*' && next_ == U'/')) {
+    if (cur_ == kEndChar || cur_ == kBadChar) return false;
+    take(leaf);
+  }
+  take(leaf);
+  take(leaf);
+  return true;
+}
+
+// Reads a group opened by "(" or "[" up to the matching bracket, counting only
+// that bracket kind; strings, comments and escapes inside are atomic. With
+// `parenthesis`, the brackets are Open and Close and the inside a Value of
+// Char and Space nodes; otherwise every character is a Char, white space a
+// Space, relative to the current path.
+bool Parser::parse_flat_group(bool parenthesis) {
+  if (fast_) {
+    const size_t close = scans_->group_close(pos_);
+    if (close == kNoPos || scans_->has_bad(pos_, close)) return false;
+    jump_to(close + 1);
+    return true;
+  }
+  const char32_t open = cur_;
+  const char32_t close = open == U'(' ? U')' : U']';
+  take(parenthesis ? NodeKind::Open : NodeKind::Char);
+  {
+    PathScope value(*this, {});
+    if (parenthesis) path_.push_back(NodeKind::Value);
+    int depth = 1;
+    while (!(cur_ == close && depth == 1)) {
+      const char32_t c = cur_;
+      if (c == kEndChar || c == kBadChar) return false;
+      if (c == U'"' || c == U'\'') {
+        if (!take_string(NodeKind::Char)) return false;
+      } else if (c == U'/' && next_ == U'*') {
+        if (!take_comment(NodeKind::Char)) return false;
+      } else if (c == U'\\') {
+        take(NodeKind::Char);
+        if (cur_ == kEndChar || cur_ == kBadChar) return false;
+        take(NodeKind::Char);
+      } else if (is_ws(c)) {
+        take(NodeKind::Space);
+      } else {
+        depth += c == open ? 1 : c == close ? -1 : 0;
+        take(NodeKind::Char);
+      }
+    }
+  }
+  take(parenthesis ? NodeKind::Close : NodeKind::Char);
+  return true;
+}
+
+}  // namespace zeviziz

@@ -1,0 +1,152 @@
+// The lexer's machines, written as one recursive reader that takes the text
+// one character at a time with one character of lookahead and emits every
+// character it consumes with its kind path (append_char). Lexer-internal.
+//
+// A reader runs in one of three ways:
+// - build: emits every character into `root`, scanning char by char;
+// - check: the same without emitting;
+// - fast (check with a remembering ScanMemo): jumps over groups, strings,
+//   comments and declaration values whose extent the memo knows, stops early
+//   in states known to fail, and records the block states it passes so a
+//   failed attempt can teach later ones. A fast reader succeeds exactly when
+//   a build reader would, and ends at the same position.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lexer/exact_matcher.h"
+#include "lexer/node.h"
+#include "lexer/scan_memo.h"
+
+namespace zeviziz {
+
+// Blocks and pseudo-class arguments nest at most this deep in a region; a
+// deeper region stays text (deep trees would exhaust the stack).
+inline constexpr int kMaxNesting = 64;
+
+// What a free-form selector list accepts.
+enum class SelectorMode : uint8_t {
+  Nested,    // a nested rule's selector: relative list, ends at "{"
+  List,      // a selector list argument, ends at ")"
+  Relative,  // a relative selector list argument (:has), ends at ")"
+  Compound,  // one compound selector argument, ends at ")"
+};
+
+// Character classes of the style syntax.
+bool is_ws(char32_t ch);
+bool is_ascii_letter(char32_t ch);
+bool is_ascii_digit(char32_t ch);
+// Letters, digits, "-", "_" and non-ASCII characters that are not white space.
+bool is_name_char(char32_t ch);
+// Characters that start a simple selector: # & * . : [ a letter or "_".
+bool is_simple_start(char32_t ch);
+// The characters after the trigger or a directive that start a rule.
+bool is_rule_start(char32_t ch);
+
+class Parser {
+ public:
+  // Reads `text` from byte `start`. `emit` builds the tree into `root`;
+  // `scans` is used for look-aheads; `fast` enables the memo shortcuts
+  // (`scans` must then remember). `directive_names` may be null when no
+  // region is read.
+  Parser(std::string_view text, size_t start, Node root, bool emit, bool fast, ScanMemo* scans,
+         const std::vector<std::string>* directive_names);
+
+  // Reads one region at "!"; true when it completes and is followed by white
+  // space or the end of the text. The root must be a Velt node.
+  bool parse_region();
+  // Reads a free-form selector list up to its terminator (not consumed).
+  bool parse_selector_list(SelectorMode mode);
+  // Reads one at-rule ("@", keyword, prelude) up to the first character that
+  // cannot continue it; false when the prelude is incomplete or malformed.
+  bool parse_at_rule();
+
+  char32_t ch() const { return cur_; }
+  size_t pos() const { return pos_; }
+  Node& root() { return root_; }
+  // Block states passed by a fast reader (ScanMemo::state_key values).
+  const std::vector<uint64_t>& states() const { return states_; }
+
+ private:
+  friend class PathScope;
+
+  // Cursor.
+  char32_t peek() const { return next_; }
+  void advance();
+  void jump_to(size_t pos);
+  void take(NodeKind leaf);
+  void emit(std::initializer_list<NodeKind> leaf, char32_t ch);
+  bool note_state();
+
+  // Region top level (lexer.cc).
+  bool parse_directive_name();
+  bool parse_directive_chain();
+  bool parse_top_rule();
+
+  // Shared tokens (block_machine.cc).
+  bool take_name_run(NodeKind leaf);
+  bool parse_flat_group(bool parenthesis);
+  bool take_string(NodeKind leaf);
+  bool take_comment(NodeKind leaf);
+  bool take_white_space(NodeKind leaf);
+
+  // Blocks (block_machine.cc).
+  bool parse_block(bool top);
+  bool parse_block_item();
+  bool parse_nested_rule();
+  bool parse_nested_at_rule();
+  bool parse_declaration();
+  bool parse_value();
+  bool item_is_rule(bool& is_rule);
+
+  // Selectors (selector_machine.cc).
+  struct Gap;  // white space and comments between selector parts
+  bool read_gap(Gap& gap);
+  void flush_gap(Gap& gap, bool descendant);
+  bool parse_compact_selector();
+  bool parse_compound();
+  bool parse_attribute();
+  bool parse_pseudo();
+  bool parse_pseudo_argument(std::string_view name);
+  bool parse_nth_argument();
+  bool take_combinator();
+
+  // At-rules (at_rule_machine.cc).
+  bool parse_at_keyword(size_t& keyword);
+  bool take_at_name();
+  bool take_at_word(size_t keyword, int& state, int& conditions, bool& has_limit);
+
+  std::string_view text_;
+  size_t pos_ = 0;
+  size_t cur_len_ = 0;
+  size_t next_len_ = 0;
+  char32_t cur_ = kEndChar;
+  char32_t next_ = kEndChar;
+  Node root_;
+  std::vector<NodeKind> path_;
+  bool emit_;
+  bool fast_;
+  ScanMemo* scans_;
+  const std::vector<std::string>* directive_names_;
+  int depth_ = 0;
+  std::vector<uint64_t> states_;
+};
+
+// Pushes kinds onto a reader's path for the lifetime of the scope.
+class PathScope {
+ public:
+  PathScope(Parser& parser, std::initializer_list<NodeKind> kinds);
+  ~PathScope();
+  PathScope(const PathScope&) = delete;
+  PathScope& operator=(const PathScope&) = delete;
+
+ private:
+  Parser& parser_;
+  size_t size_;
+};
+
+}  // namespace zeviziz

@@ -1,0 +1,270 @@
+// Byte-level scans with memory. All delimiters of style text are ASCII, so
+// the scans work on bytes: UTF-8 continuation bytes never look like one.
+//
+// Each scan treats strings, comments and escapes as atomic tokens, exactly as
+// the lexer's machines do, so a position a scan reports is the position the
+// machines would reach. With `remember`, every group, block and string close
+// found (or found missing) is kept, inner ones included, and top-level scans
+// keep their answer for every position where they landed after a skipped
+// group; later scans jump over known groups and stop at known answers.
+#include "lexer/scan_memo.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/unicode.h"
+
+namespace zeviziz {
+namespace {
+
+// Bytes that end a run of plain bytes for the scans.
+constexpr std::array<bool, 256> make_special() {
+  std::array<bool, 256> table{};
+  for (unsigned char c : std::string_view("(){}[];\"'/\\")) table[c] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kSpecial = make_special();
+
+}  // namespace
+
+char32_t decode_char(std::string_view text, size_t pos, size_t& length) {
+  if (pos >= text.size()) {
+    length = 0;
+    return kEndChar;
+  }
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  if (lead < 0x80) {
+    length = 1;
+    return lead == 0 ? kBadChar : lead;
+  }
+  size_t next = pos;
+  const char32_t ch = decode_utf8(text, next);
+  length = next - pos;
+  if (ch == 0xFFFD && text.substr(pos, 3) != "\xEF\xBF\xBD") {
+    length = 1;
+    return kBadChar;
+  }
+  return ch;
+}
+
+ScanMemo::ScanMemo(std::string_view text, bool remember) : text_(text), remember_(remember) {}
+
+bool ScanMemo::recall(const PosMap& map, size_t key, size_t& value) const {
+  if (!remember_) return false;
+  const auto it = map.find(key);
+  if (it == map.end()) return false;
+  value = it->second;
+  return true;
+}
+
+void ScanMemo::keep(PosMap& map, size_t key, size_t value) {
+  if (remember_) map[key] = value;
+}
+
+size_t ScanMemo::skip_plain(size_t pos) const {
+  while (pos < text_.size() && !kSpecial[static_cast<unsigned char>(text_[pos])]) ++pos;
+  return pos;
+}
+
+size_t ScanMemo::string_close(size_t open) {
+  const char quote = text_[open];
+  size_t& unclosed = unclosed_string_[quote == '"' ? 0 : 1];
+  size_t known;
+  if (remember_ && open >= unclosed) return kNoPos;
+  if (recall(strings_, open, known)) return known;
+  const char stops[3] = {quote, '\\', '\0'};
+  size_t pos = open + 1;
+  while (true) {
+    pos = text_.find_first_of(std::string_view(stops, 2), pos);
+    if (pos == std::string_view::npos) break;
+    if (text_[pos] == quote) {
+      keep(strings_, open, pos);
+      return pos;
+    }
+    pos += 2;
+  }
+  // No unescaped quote of this kind follows: every later string of the same
+  // kind runs to the end as well.
+  if (remember_) unclosed = std::min(unclosed, open);
+  return kNoPos;
+}
+
+size_t ScanMemo::comment_close(size_t open) {
+  const size_t from = open + 2;
+  if (remember_ && open >= unclosed_comment_) return kNoPos;
+  if (remember_ && comment_from_ != kNoPos && from >= comment_from_ && from <= comment_end_) {
+    return comment_end_ + 1;
+  }
+  const size_t star = text_.find("*/", from);
+  if (star == std::string_view::npos) {
+    if (remember_) unclosed_comment_ = std::min(unclosed_comment_, open);
+    return kNoPos;
+  }
+  comment_from_ = from;
+  comment_end_ = star;
+  return star + 1;
+}
+
+// Steps over the token at `pos` (a string, comment, escape or any other
+// single byte). Returns false when the token runs to the end of the text.
+bool ScanMemo::skip_token(size_t& pos) {
+  const char byte = text_[pos];
+  if (byte == '"' || byte == '\'') {
+    const size_t close = string_close(pos);
+    if (close == kNoPos) return false;
+    pos = close + 1;
+  } else if (byte == '/' && pos + 1 < text_.size() && text_[pos + 1] == '*') {
+    const size_t close = comment_close(pos);
+    if (close == kNoPos) return false;
+    pos = close + 1;
+  } else if (byte == '\\') {
+    if (pos + 1 >= text_.size()) return false;
+    pos += 2;
+  } else {
+    ++pos;
+  }
+  return true;
+}
+
+size_t ScanMemo::group_close(size_t open) {
+  const char open_byte = text_[open];
+  const char close_byte = open_byte == '(' ? ')' : ']';
+  PosMap& memo = open_byte == '(' ? parens_ : brackets_;
+  size_t known;
+  if (recall(memo, open, known)) return known;
+  std::vector<size_t>& stack = group_stack_;
+  stack.assign(1, open);
+  size_t pos = open + 1;
+  while (true) {
+    pos = skip_plain(pos);
+    if (pos >= text_.size()) break;
+    const char byte = text_[pos];
+    if (byte == open_byte) {
+      if (!recall(memo, pos, known)) {
+        stack.push_back(pos++);
+        continue;
+      }
+      if (known == kNoPos) break;
+      pos = known + 1;
+    } else if (byte == close_byte) {
+      keep(memo, stack.back(), pos);
+      stack.pop_back();
+      if (stack.empty()) return pos;
+      ++pos;
+    } else if (!skip_token(pos)) {
+      break;
+    }
+  }
+  // Every group still open never closes.
+  for (size_t start : stack) keep(memo, start, kNoPos);
+  return kNoPos;
+}
+
+size_t ScanMemo::block_close(size_t open) {
+  size_t known;
+  if (recall(braces_, open, known)) return known;
+  std::vector<size_t>& stack = block_stack_;
+  stack.assign(1, open);
+  size_t pos = open + 1;
+  while (true) {
+    pos = skip_plain(pos);
+    if (pos >= text_.size()) break;
+    const char byte = text_[pos];
+    if (byte == '{') {
+      if (!recall(braces_, pos, known)) {
+        stack.push_back(pos++);
+        continue;
+      }
+      if (known == kNoPos) break;
+      pos = known + 1;
+    } else if (byte == '}') {
+      keep(braces_, stack.back(), pos);
+      stack.pop_back();
+      if (stack.empty()) return pos;
+      ++pos;
+    } else if (byte == '(' || byte == '[') {
+      const size_t close = group_close(pos);
+      if (close == kNoPos) break;
+      pos = close + 1;
+    } else if (!skip_token(pos)) {
+      break;
+    }
+  }
+  for (size_t start : stack) keep(braces_, start, kNoPos);
+  return kNoPos;
+}
+
+size_t ScanMemo::item_end(size_t from) {
+  return top_scan(from, false);
+}
+
+size_t ScanMemo::value_end(size_t from) {
+  return top_scan(from, true);
+}
+
+size_t ScanMemo::top_scan(size_t from, bool braces_nest) {
+  PosMap& memo = braces_nest ? value_ends_ : item_ends_;
+  visited_.clear();
+  size_t pos = from;
+  size_t result = kNoPos;
+  bool landed = true;
+  while (true) {
+    if (landed) {
+      if (recall(memo, pos, result)) break;
+      if (remember_) visited_.push_back(pos);
+      landed = false;
+    }
+    pos = skip_plain(pos);
+    if (pos >= text_.size()) {
+      result = kNoPos;
+      break;
+    }
+    const char byte = text_[pos];
+    if (byte == ';' || byte == '}' || (byte == '{' && !braces_nest)) {
+      result = pos;
+      break;
+    }
+    size_t close = pos;
+    if (byte == '{') {
+      close = block_close(pos);
+    } else if (byte == '(' || byte == '[') {
+      close = group_close(pos);
+    } else if (byte == ')' || byte == ']') {
+      // A stray closing bracket is skipped; counts never go below zero.
+    } else {
+      const bool closed = skip_token(pos);
+      landed = true;
+      if (closed) continue;
+      close = kNoPos;
+    }
+    if (close == kNoPos) {
+      result = kNoPos;
+      break;
+    }
+    pos = close + 1;
+    landed = true;
+  }
+  for (size_t start : visited_) keep(memo, start, result);
+  return result;
+}
+
+bool ScanMemo::has_bad(size_t from, size_t to) {
+  if (!bad_known_) {
+    bad_known_ = true;
+    for (size_t pos = 0, length = 0; pos < text_.size(); pos += length) {
+      if (decode_char(text_, pos, length) == kBadChar) bad_.push_back(pos);
+    }
+  }
+  const auto it = std::lower_bound(bad_.begin(), bad_.end(), from);
+  return it != bad_.end() && *it < to;
+}
+
+bool ScanMemo::failed(size_t pos, int depth) const {
+  return failed_.count(state_key(pos, depth)) != 0;
+}
+
+void ScanMemo::mark_failed(const std::vector<uint64_t>& keys) {
+  failed_.insert(keys.begin(), keys.end());
+}
+
+}  // namespace zeviziz

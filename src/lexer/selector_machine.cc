@@ -1,0 +1,267 @@
+// The selector machines: the compact selector of a region's own rule, the
+// free-form selector lists of nested rules and pseudo-class arguments,
+// compound selectors, attribute selectors and pseudo-classes.
+//
+// In a free-form list, white space and comments are gathered until the next
+// part shows what they were: a run between two compound selectors makes a
+// Descendant combinator of its first white-space characters (the rest, and
+// comments, are Space); anywhere else the whole run is Space.
+#include "base/unicode.h"
+#include "lexer/parser.h"
+
+namespace zeviziz {
+namespace {
+
+// How a pseudo-class name reads its parenthesised argument.
+enum class ArgumentKind : uint8_t { Plain, List, Relative, Compound, Nth };
+
+ArgumentKind argument_kind(std::string_view name) {
+  if (name == "is" || name == "where" || name == "not") return ArgumentKind::List;
+  if (name == "has") return ArgumentKind::Relative;
+  if (name == "host" || name == "host-context" || name == "slotted") return ArgumentKind::Compound;
+  if (name == "nth-child" || name == "nth-last-child") return ArgumentKind::Nth;
+  return ArgumentKind::Plain;
+}
+
+bool is_combinator_char(char32_t ch) {
+  return ch == U'>' || ch == U'+' || ch == U'~';
+}
+
+}  // namespace
+
+struct Parser::Gap {
+  std::u32string chars;  // kept only when the tree is built
+  std::vector<bool> white;
+  bool has_white_space = false;
+};
+
+bool Parser::take_combinator() {
+  NodeKind kind = NodeKind::Descendant;
+  if (cur_ == U'>') kind = NodeKind::Child;
+  if (cur_ == U'+') kind = NodeKind::NextSibling;
+  if (cur_ == U'~') kind = NodeKind::SubsequentSibling;
+  PathScope combinator(*this, {NodeKind::Combinator});
+  take(kind);
+  return true;
+}
+
+// The region's own selector: no comments, no lists; a single space is a
+// Descendant combinator, and every combinator is directly followed by a
+// simple selector. Ends before "{".
+bool Parser::parse_compact_selector() {
+  if (cur_ == U'{') return true;
+  while (true) {
+    if (cur_ == U' ' || is_combinator_char(cur_)) {
+      take_combinator();
+      if (!is_simple_start(cur_)) return false;
+    }
+    if (!parse_compound()) return false;
+    if (cur_ == U'{') return true;
+    if (cur_ != U' ' && !is_combinator_char(cur_)) return false;
+  }
+}
+
+// Simple selectors without white space between them. "*" and an element
+// name only come first; "*" and "&" may not be followed by a name character.
+bool Parser::parse_compound() {
+  bool first = true;
+  while (true) {
+    const char32_t c = cur_;
+    if (c == U'*' || c == U'&') {
+      if (c == U'*' && !first) break;
+      take(c == U'*' ? NodeKind::Universal : NodeKind::Nesting);
+      if (is_name_char(cur_)) return false;
+    } else if (is_ascii_letter(c) || c == U'_') {
+      if (!first) break;
+      take_name_run(NodeKind::Element);
+    } else if (c == U'.' || c == U'#') {
+      const NodeKind kind = c == U'.' ? NodeKind::Class : NodeKind::Id;
+      if (!is_name_char(next_) && next_ != U'\\') return false;
+      take(kind);
+      if (!take_name_run(kind)) return false;
+    } else if (c == U'[') {
+      if (!parse_attribute()) return false;
+    } else if (c == U':') {
+      if (!parse_pseudo()) return false;
+    } else {
+      break;
+    }
+    first = false;
+  }
+  return !first;
+}
+
+bool Parser::parse_attribute() {
+  PathScope attribute(*this, {NodeKind::Attribute});
+  take(NodeKind::Open);
+  take_white_space(NodeKind::Space);
+  if (is_ascii_digit(cur_) || !take_name_run(NodeKind::AttName)) return false;
+  take_white_space(NodeKind::AttNameEnd);
+  if (cur_ != U']') {
+    if (cur_ == U'~' || cur_ == U'|' || cur_ == U'^' || cur_ == U'$' || cur_ == U'*') {
+      if (next_ != U'=') return false;
+      take(NodeKind::OperatorStart);
+    }
+    if (cur_ != U'=') return false;
+    take(NodeKind::Operator);
+    take_white_space(NodeKind::OperatorEnd);
+    if (cur_ == U'"' || cur_ == U'\'') {
+      if (!take_string(NodeKind::StringValue)) return false;
+    } else if (!take_name_run(NodeKind::NameValue)) {
+      return false;
+    }
+    take_white_space(NodeKind::Space);
+    if (is_ascii_letter(cur_)) {
+      while (is_ascii_letter(cur_)) take(NodeKind::Keyword);
+      take_white_space(NodeKind::Space);
+    }
+    if (cur_ != U']') return false;
+  }
+  take(NodeKind::Close);
+  return true;
+}
+
+bool Parser::parse_pseudo() {
+  PathScope pseudo(*this, {NodeKind::Pseudoclass});
+  take(NodeKind::Prefix);
+  if (cur_ == U':') take(NodeKind::Prefix);
+  if (is_ascii_digit(cur_)) return false;
+  const size_t start = pos_;
+  if (!take_name_run(NodeKind::Name)) return false;
+  if (cur_ != U'(') return true;
+  return parse_pseudo_argument(ascii_lower(text_.substr(start, pos_ - start)));
+}
+
+bool Parser::parse_pseudo_argument(std::string_view name) {
+  PathScope parenthesis(*this, {NodeKind::Parenthesis});
+  const ArgumentKind kind = argument_kind(name);
+  if (kind == ArgumentKind::Plain) return parse_flat_group(true);
+  if (depth_ >= kMaxNesting) return false;
+  take(NodeKind::Open);
+  ++depth_;
+  bool ok = false;
+  if (kind == ArgumentKind::Nth) {
+    ok = parse_nth_argument();
+  } else {
+    PathScope selector(*this, {NodeKind::Selector});
+    const SelectorMode mode = kind == ArgumentKind::List       ? SelectorMode::List
+                              : kind == ArgumentKind::Relative ? SelectorMode::Relative
+                                                               : SelectorMode::Compound;
+    ok = parse_selector_list(mode);
+  }
+  if (!ok || cur_ != U')') return false;
+  take(NodeKind::Close);
+  --depth_;
+  return true;
+}
+
+// An An+B expression (digits, letters, "+", "-", white space) as a Value,
+// optionally followed by the word "of" (a Keyword) and a selector list.
+bool Parser::parse_nth_argument() {
+  bool any = false;
+  bool after_space = false;
+  while (cur_ != U')') {
+    const char32_t c = cur_;
+    if (is_ws(c)) {
+      PathScope value(*this, {NodeKind::Value});
+      take_white_space(NodeKind::Space);
+      after_space = true;
+      continue;
+    }
+    size_t length = 0;
+    if (any && after_space && (c == U'o' || c == U'O') && (next_ == U'f' || next_ == U'F') &&
+        is_ws(decode_char(text_, pos_ + 2, length))) {
+      take(NodeKind::Keyword);
+      take(NodeKind::Keyword);
+      take_white_space(NodeKind::Space);
+      PathScope selector(*this, {NodeKind::Selector});
+      return parse_selector_list(SelectorMode::List);
+    }
+    if (!is_ascii_letter(c) && !is_ascii_digit(c) && c != U'+' && c != U'-') return false;
+    PathScope value(*this, {NodeKind::Value});
+    take(NodeKind::Char);
+    any = true;
+    after_space = false;
+  }
+  return any;
+}
+
+// Gathers white space and comments.
+bool Parser::read_gap(Gap& gap) {
+  while (true) {
+    if (is_ws(cur_)) {
+      gap.has_white_space = true;
+      if (emit_) {
+        gap.chars.push_back(cur_);
+        gap.white.push_back(true);
+      }
+      advance();
+    } else if (cur_ == U'/' && next_ == U'*') {
+      const size_t start = pos_;
+      const bool was_emitting = emit_;
+      emit_ = false;
+      const bool closed = take_comment(NodeKind::Space);
+      emit_ = was_emitting;
+      if (!closed) return false;
+      if (emit_) {
+        for (size_t at = start, length = 0; at < pos_; at += length) {
+          gap.chars.push_back(decode_char(text_, at, length));
+          gap.white.push_back(false);
+        }
+      }
+    } else {
+      return true;
+    }
+  }
+}
+
+void Parser::flush_gap(Gap& gap, bool descendant) {
+  bool in_combinator = false;
+  for (size_t i = 0; i < gap.chars.size(); ++i) {
+    if (descendant && gap.white[i]) {
+      in_combinator = true;
+      emit({NodeKind::Combinator, NodeKind::Descendant}, gap.chars[i]);
+      continue;
+    }
+    if (in_combinator) descendant = false;
+    emit({NodeKind::Space}, gap.chars[i]);
+  }
+  gap = Gap();
+}
+
+bool Parser::parse_selector_list(SelectorMode mode) {
+  const char32_t terminator = mode == SelectorMode::Nested ? U'{' : U')';
+  const bool compound_only = mode == SelectorMode::Compound;
+  const bool relative = mode == SelectorMode::Nested || mode == SelectorMode::Relative;
+  enum class State : uint8_t { Start, AfterCombinator, AfterCompound } state = State::Start;
+  Gap gap;
+  while (true) {
+    const char32_t c = cur_;
+    if (is_ws(c) || (c == U'/' && next_ == U'*')) {
+      if (!read_gap(gap)) return false;
+    } else if (c == terminator) {
+      if (state != State::AfterCompound) return false;
+      flush_gap(gap, false);
+      return true;
+    } else if (c == U',' && !compound_only) {
+      if (state != State::AfterCompound) return false;
+      flush_gap(gap, false);
+      take(NodeKind::Comma);
+      state = State::Start;
+    } else if (is_combinator_char(c) && !compound_only) {
+      if (state == State::AfterCombinator || (state == State::Start && !relative)) return false;
+      flush_gap(gap, false);
+      take_combinator();
+      state = State::AfterCombinator;
+    } else if (is_simple_start(c)) {
+      if (state == State::AfterCompound && (compound_only || !gap.has_white_space)) return false;
+      flush_gap(gap, state == State::AfterCompound);
+      if (!parse_compound()) return false;
+      state = State::AfterCompound;
+    } else {
+      return false;
+    }
+  }
+}
+
+}  // namespace zeviziz
