@@ -237,7 +237,8 @@ class Matcher {
       if (found == npos || literal.size() > limit_ || found > limit_ - literal.size()) {
         return std::nullopt;
       }
-      while (pos < found) {  // count the characters the run skips
+      if (!item.max) pos = found;
+      while (pos < found) {  // count the characters a bounded run skips
         if (extra == 0) return std::nullopt;
         pos = next_char(text_, pos);
         --extra;
