@@ -41,7 +41,8 @@ std::vector<std::string_view> split_components(std::string_view text) {
 // The components of one exclusion, without "." pieces.
 std::vector<std::string> exclusion_components(const Path& exclusion) {
   std::vector<std::string> parts;
-  for (std::string_view piece : split_components(exclusion.string())) {
+  const std::string text = exclusion.string();
+  for (std::string_view piece : split_components(text)) {
     if (piece != ".") parts.emplace_back(piece);
   }
   return parts;

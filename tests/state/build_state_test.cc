@@ -1,0 +1,218 @@
+#include "state/build_state.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "log/log.h"
+
+namespace zeviziz {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Test texts write the NUL byte as "|".
+std::string nul(std::string text) {
+  for (char& ch : text) {
+    if (ch == '|') ch = '\0';
+  }
+  return text;
+}
+
+Rule rule(std::vector<std::string> at_rules, std::string selector, std::string declaration) {
+  Result<Rule> made = make_rule(std::move(at_rules), std::move(selector), std::move(declaration));
+  EXPECT_TRUE(made.ok()) << made.error();
+  return made.value();
+}
+
+// Every test runs in a fresh temporary working directory holding the
+// project directories "in" and "out"; the cache file is "out/.zeviziz".
+class BuildStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_cwd_ = fs::current_path();
+    std::string pattern = (fs::temp_directory_path() / "zv-state-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    fs::current_path(root_);
+    fs::create_directories("in");
+    fs::create_directories("out");
+    config_.config_path = "zeviziz.ini";
+    config_.in_directory = "in";
+    config_.out_directory = "out";
+    config_.css_file = "velt.css";
+    config_.cache_file = "out/.zeviziz";
+  }
+  void TearDown() override {
+    set_stdout_capture(nullptr);
+    set_log_positions(LogPositions{});
+    fs::current_path(old_cwd_);
+    fs::remove_all(root_);
+  }
+  static void write(const Path& path, std::string_view text) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string slurp(const Path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static void set_mtime(const Path& path, time_t seconds) {
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+  static FileTime mtime_of(const Path& path) { return file_mtime(path).value().value(); }
+
+  Path old_cwd_;
+  Path root_;
+  ProjectConfig config_;
+};
+
+TEST_F(BuildStateTest, NoCacheFileGivesAnEmptyState) {
+  for (int variant = 0; variant < 3; ++variant) {
+    fs::remove_all("out/.zeviziz");
+    if (variant == 1) fs::create_directories("out/.zeviziz");
+    if (variant == 2) {
+      write("real_cache", "damaged");
+      fs::create_symlink(root_ / "real_cache", "out/.zeviziz");
+    }
+    Result<BuildState> state = open_build_state(config_, FileTime{42});
+    ASSERT_TRUE(state.ok()) << variant << ": " << state.error();
+    EXPECT_FALSE(state->restored);
+    EXPECT_TRUE(state->newly_opened);
+    EXPECT_TRUE(state->registry.by_id.empty());
+    EXPECT_EQ(state->registry.counter, 0u);
+    EXPECT_EQ(state->config_stamp, FileTime{42});
+    // Opened for this configuration: the next build is not a fresh one.
+    EXPECT_EQ(state->recorded_in_directory, Path("in"));
+    EXPECT_EQ(state->recorded_out_directory, Path("out"));
+    EXPECT_FALSE(needs_fresh_build(state.value()));
+  }
+}
+
+TEST_F(BuildStateTest, RestoresRegistryRecordsAndReuseTable) {
+  Registry registry;
+  insert_restored(registry, 3, rule({"@media print"}, std::string("\0>a", 3), "color:red"));
+  insert_restored(registry, 8, rule({}, "", "margin:0"));
+  insert_restored(registry, 12, rule({}, "", "padding:0"));
+  FileRecords records = {{"a.html", {3, 8}}, {"sub/b.php", {8}}};
+  Result<std::string> bytes = encode_cache(registry, records);
+  ASSERT_TRUE(bytes.ok()) << bytes.error();
+  write("out/.zeviziz", bytes.value());
+
+  Result<BuildState> state = open_build_state(config_, std::nullopt);
+  ASSERT_TRUE(state.ok()) << state.error();
+  EXPECT_TRUE(state->restored);
+  EXPECT_EQ(state->records, records);
+  EXPECT_EQ(state->registry.counter, 8u);  // rule 12 is used by no file
+  ASSERT_EQ(state->registry.by_id.size(), 2u);
+  EXPECT_EQ(rule_key(state->registry.by_id.at(3)), rule_key(registry.by_id.at(3)));
+  EXPECT_EQ(state->registry.by_key.size(), 2u);
+  const auto& reuse = state->reuse.at("a.html");
+  ASSERT_EQ(reuse.size(), 2u);
+  EXPECT_EQ(reuse[0].first, 3u);
+  EXPECT_EQ(reuse[0].second.selector, std::string("\0>a", 3));
+  EXPECT_EQ(reuse[1].first, 8u);
+  EXPECT_EQ(state->reuse.at("sub/b.php")[0].second.declaration, "margin:0");
+}
+
+TEST_F(BuildStateTest, OpeningIsTimedInThreeTasks) {
+  write("out/.zeviziz", std::string("\0\n\0\n\0\n\0\n", 8));
+  std::string log;
+  set_stdout_capture(&log);
+  set_log_positions(log_positions_from_fields({"task"}));
+  ASSERT_TRUE(open_build_state(config_, std::nullopt).ok());
+  close_open_line();
+  set_stdout_capture(nullptr);
+  EXPECT_TRUE(
+      std::regex_match(log, std::regex("task cache.decode \\d+us\ntask cache.restore \\d+us\n"
+                                       "task memory.load \\d+us\n")))
+      << log;
+}
+
+TEST_F(BuildStateTest, DamagedCacheStopsAndIsLeftAlone) {
+  struct Case {
+    Path cache_file;
+    std::string bytes;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"out/.zeviziz", "", "Invalid cache out/.zeviziz: Missing cache section"},
+      {root_ / "out/.zeviziz", "x\n", "Invalid cache out/.zeviziz: Invalid cache file record"},
+      {"out/.zeviziz", std::string("\0\n\0\n\0\n\0\n\0\n", 10),
+       "Invalid cache out/.zeviziz: Too many cache sections"},
+      {"out/.zeviziz",
+       nul("|\n1|a:b\n|\n|\n1|@media(min-width:500px)\n2|@media(max-width:100px)\n|\n"
+           "5|1|0|2|1\n"),
+       "Invalid cache out/.zeviziz: Declaration has non-overlapping media ranges"},
+      {"out/.zeviziz", "\xff\n", "out/.zeviziz: stream did not contain valid UTF-8"},
+  };
+  for (const Case& c : cases) {
+    write("out/.zeviziz", c.bytes);
+    config_.cache_file = c.cache_file;
+    Result<BuildState> state = open_build_state(config_, std::nullopt);
+    ASSERT_FALSE(state.ok()) << c.message;
+    EXPECT_EQ(state.error(), c.message);
+    EXPECT_EQ(slurp("out/.zeviziz"), c.bytes);
+  }
+}
+
+TEST_F(BuildStateTest, FreshBuildWhenRecordedDirectoriesDiffer) {
+  BuildState state = open_build_state(config_, std::nullopt).value();
+  state.recorded_in_directory = "./in/";
+  EXPECT_FALSE(needs_fresh_build(state));
+  state.recorded_out_directory = "other";
+  EXPECT_TRUE(needs_fresh_build(state));
+}
+
+TEST_F(BuildStateTest, ExpectedOutputTimePrefersTheRecordedWrite) {
+  BuildState state = open_build_state(config_, std::nullopt).value();
+  state.output_times["a.html"] = 7;
+  EXPECT_EQ(expected_output_time(state, RemovedFile{"a.html", 3}), FileTime{7});
+  EXPECT_EQ(expected_output_time(state, RemovedFile{"b.txt", 3}), FileTime{3});
+  EXPECT_EQ(expected_output_time(state, RemovedFile{"c.txt", std::nullopt}), std::nullopt);
+}
+
+TEST_F(BuildStateTest, FirstCyclePruning) {
+  // Sources at time 100; outputs newer (200) unless said otherwise.
+  for (const char* name : {"new.html", "older.html", "tpl.html", "plain.txt", "rec.txt"}) {
+    write(Path("in") / name, name);
+    set_mtime(Path("in") / name, 100);
+    if (std::string(name) == "new.html") continue;
+    write(Path("out") / name, name);
+    set_mtime(Path("out") / name, std::string(name) == "older.html" ? 50 : 200);
+  }
+  auto compiled = [](std::string_view path) { return path.ends_with(".html"); };
+  for (bool force_css : {false, true}) {
+    BuildState state = open_build_state(config_, std::nullopt).value();
+    state.records["rec.txt"] = {4};
+    std::vector<ChangedFile> changed;
+    for (const char* name : {"new.html", "older.html", "tpl.html", "plain.txt", "rec.txt"}) {
+      changed.push_back(ChangedFile{name, mtime_of(Path("in") / name)});
+    }
+    ASSERT_TRUE(prune_first_cycle(state, changed, force_css, compiled).ok());
+    std::vector<std::string> kept;
+    for (const ChangedFile& file : changed) kept.push_back(file.path);
+    if (force_css) {
+      EXPECT_EQ(kept, (std::vector<std::string>{"new.html", "older.html", "tpl.html", "rec.txt"}));
+    } else {
+      EXPECT_EQ(kept, (std::vector<std::string>{"new.html", "older.html", "rec.txt"}));
+      EXPECT_EQ(state.output_times.at("tpl.html"), mtime_of("out/tpl.html"));
+      EXPECT_EQ(state.known.files.at("tpl.html").time, mtime_of("in/tpl.html"));
+    }
+    // A dropped plain file counts as processed; a kept one does not.
+    EXPECT_EQ(state.output_times.at("plain.txt"), mtime_of("out/plain.txt"));
+    EXPECT_EQ(state.known.files.at("plain.txt").time, mtime_of("in/plain.txt"));
+    EXPECT_FALSE(state.output_times.contains("rec.txt"));
+    EXPECT_FALSE(state.known.files.contains("rec.txt"));
+  }
+}
+
+}  // namespace
+}  // namespace zeviziz
