@@ -1,0 +1,378 @@
+// The build pipeline. A build runs as a fixed sequence of timed tasks: it
+// collects the IDs the previous build used, prepares the registry (empty,
+// taken out of the state, or a retained copy of a restored one), compiles
+// every changed file into a FileRecord (templates rendered with class lists
+// in place of their style regions, plain files marked for copying), decides
+// what must be regenerated, produces the CSS text, cache bytes and signal
+// text, and only then writes anything. A failure before the writing phase
+// writes nothing and gives the state back its registry as it was.
+#include "runner/build.h"
+
+#include <optional>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "css/css_gen.h"
+#include "css/media.h"
+#include "css/registry.h"
+#include "directive/service.h"
+#include "log/log.h"
+#include "normalize/normalize.h"
+#include "runner/build_support.h"
+#include "state/cache.h"
+#include "template/compile.h"
+
+namespace zeviziz {
+namespace {
+
+// Where the registry of a build came from; decides what a failure restores.
+enum class RegistrySource { Fresh, TakenFromState, RetainedCopy };
+
+struct PreparedRegistry {
+  Registry registry;
+  RegistrySource source = RegistrySource::Fresh;
+  uint64_t counter_before = 0;
+};
+
+std::set<uint64_t> previous_used_ids(const BuildState& state) {
+  TaskGuard task = task_start("state.used");
+  return collect_used_ids(state.records);
+}
+
+// The paths a build touches: every changed and every removed path.
+std::unordered_set<std::string_view> touched_paths(const ScanResult& scan) {
+  std::unordered_set<std::string_view> touched;
+  touched.reserve(scan.changed.size() + scan.removed.size());
+  for (const ChangedFile& file : scan.changed) touched.insert(file.path);
+  for (const RemovedFile& file : scan.removed) touched.insert(file.path);
+  return touched;
+}
+
+PreparedRegistry prepare_registry(BuildState& state, const ScanResult& scan, bool fresh) {
+  TaskGuard task = task_start("registry.prepare");
+  PreparedRegistry prepared;
+  if (fresh) return prepared;
+  prepared.counter_before = state.registry.counter;
+  if (!state.restored) {
+    prepared.source = RegistrySource::TakenFromState;
+    prepared.registry = std::move(state.registry);
+    state.registry = Registry{};
+    return prepared;
+  }
+  prepared.source = RegistrySource::RetainedCopy;
+  prepared.registry = state.registry;
+  std::unordered_set<std::string_view> touched = touched_paths(scan);
+  std::set<uint64_t> keep;
+  for (const auto& [path, ids] : state.records) {
+    if (!touched.contains(path)) keep.insert(ids.begin(), ids.end());
+  }
+  retain(prepared.registry, keep);
+  return prepared;
+}
+
+// Undoes a failed build: a registry taken out of the state goes back,
+// retained to the IDs used before the build and with its old counter; any
+// other registry was a private one and is dropped.
+void give_back_registry(BuildState& state, PreparedRegistry& prepared,
+                        const std::set<uint64_t>& previous_used) {
+  if (prepared.source != RegistrySource::TakenFromState) return;
+  retain(prepared.registry, previous_used);
+  prepared.registry.counter = prepared.counter_before;
+  state.registry = std::move(prepared.registry);
+}
+
+// The configured at-rule lists, media ranges normalised where possible, in
+// configuration order: they fix the order of at-rule blocks in the CSS.
+std::vector<std::vector<std::string>> at_rule_order(const ProjectConfig& config) {
+  std::vector<std::vector<std::string>> order;
+  for (const DirectiveDef& directive : config.directives) {
+    for (const DirectiveCase& c : directive.cases) {
+      if (c.action != DirectiveAction::AtRule || c.at_rules.empty()) continue;
+      Result<NormalizedAtRules> normalized = normalize_at_rules(c.at_rules);
+      order.push_back(normalized.ok() ? std::move(normalized->at_rules) : c.at_rules);
+    }
+  }
+  return order;
+}
+
+// What one build compiles with.
+struct CompileContext {
+  const ProjectConfig& config;
+  Registry& registry;
+  const ReuseTable& reuse;
+  std::optional<DirectiveService> service;
+  std::vector<std::string> directive_names;
+  std::string time;
+};
+
+// The template definition of each changed file, or null for a file that is
+// copied (no definition, or one that needs no compiling).
+std::vector<const TemplateDef*> template_kinds(const ProjectConfig& config,
+                                               const std::vector<ChangedFile>& files) {
+  std::unordered_map<const TemplateDef*, bool> compiled;
+  std::vector<const TemplateDef*> kinds;
+  kinds.reserve(files.size());
+  for (const ChangedFile& file : files) {
+    const TemplateDef* def = find_template_for_path(config, file.path);
+    if (def != nullptr) {
+      auto [entry, added] = compiled.try_emplace(def, false);
+      if (added) entry->second = needs_compiling(config, *def);
+      if (!entry->second) def = nullptr;
+    }
+    kinds.push_back(def);
+  }
+  return kinds;
+}
+
+// The comparison form of a path: lexically normal, "/"-separated.
+std::string path_key(const Path& path) {
+  return path.lexically_normal().generic_string();
+}
+
+// Detects two outputs of one build that name the same file, or an output
+// that would overwrite the CSS, cache or signal file.
+class OutputClaims {
+ public:
+  explicit OutputClaims(const ProjectConfig& config) {
+    reserved_.insert(path_key(config.css_file));
+    reserved_.insert(path_key(config.cache_file));
+    if (config.signal_file) reserved_.insert(path_key(*config.signal_file));
+  }
+
+  Status claim(const Path& output) {
+    std::string key = path_key(output);
+    if (reserved_.contains(key) || !claimed_.insert(std::move(key)).second) {
+      return make_error("Template output conflicts with another output: " + display_path(output));
+    }
+    return {};
+  }
+
+ private:
+  std::unordered_set<std::string> reserved_;
+  std::unordered_set<std::string> claimed_;
+};
+
+// Task "cache.reuse": the IDs the file's rules had in the previous build.
+IdHistory reuse_history(const ReuseTable& reuse, const std::string& path) {
+  TaskGuard task = task_start("cache.reuse", path);
+  IdHistory history;
+  auto found = reuse.find(path);
+  if (found == reuse.end()) return history;
+  for (const auto& [id, rule] : found->second) history[rule_key(rule)].push_back(id);
+  return history;
+}
+
+// Registers every declaration of every selector alternative of a processed
+// region and appends the region's IDs to `ids`, in order.
+Status register_region(CompileContext& ctx, const Node& region, IdHistory& history,
+                       std::vector<uint64_t>& ids) {
+  ZV_TRY(std::vector<NormalizedRule> rules, normalize_region(region));
+  for (const NormalizedRule& rule : rules) {
+    for (const std::string& alternative : split_top_level(rule.selector)) {
+      for (const auto& [property, value] : rule.declarations) {
+        ZV_TRY(Rule built, make_rule(rule.at_rules, alternative, property + ":" + value));
+        ZV_TRY(uint64_t id, lookup_or_assign(ctx.registry, std::move(built), history));
+        ids.push_back(id);
+      }
+    }
+  }
+  return {};
+}
+
+// Writes the processed tree's segments: text as it is, each style region as
+// its class list.
+Status render_output(CompileContext& ctx, const Node& processed, IdHistory& history,
+                     FileRecord& record) {
+  std::string output;
+  std::vector<uint64_t> ids;
+  for (const Node& child : processed.children) {
+    if (child.kind == NodeKind::Text) {
+      output += child.value;
+      continue;
+    }
+    ids.clear();
+    ZV_TRY_STATUS(register_region(ctx, child, history, ids));
+    append_class_list(output, ids);
+    record.class_ids.insert(ids.begin(), ids.end());
+  }
+  record.output = std::move(output);
+  return {};
+}
+
+// Reads, substitutes, compiles and renders one template file.
+Status compile_one(CompileContext& ctx, const TemplateDef& def, FileRecord& record) {
+  ZV_TRY(std::string text, read_file(record.source_path));
+  apply_replacements(text, ctx.config.replacements, ctx.time);
+  IdHistory history = reuse_history(ctx.reuse, record.path);
+  TaskGuard task = task_start("template.compile", record.path);
+  Result<Node> before = compile_template(text, def, ctx.config, ctx.directive_names);
+  if (!before.ok()) return prefix_error(record.path + ": ", before.take_error());
+  Node processed = process_template(*ctx.service, *before, ctx.config);
+  Status rendered = render_output(ctx, processed, history, record);
+  if (!rendered.ok()) return prefix_error(record.path + ": ", rendered.take_error());
+  return {};
+}
+
+// Creates the directive service and takes the time text, but only when some
+// file of the list is compiled.
+Status start_compiling(CompileContext& ctx, const std::vector<const TemplateDef*>& kinds) {
+  bool any = false;
+  for (const TemplateDef* def : kinds) any = any || def != nullptr;
+  if (!any) return {};
+  ZV_TRY(DirectiveService service, build_directive_service(ctx.config));
+  ctx.directive_names = service.names();
+  ctx.service.emplace(std::move(service));
+  ctx.time = time_text_now();
+  return {};
+}
+
+Result<std::vector<FileRecord>> compile_files(CompileContext& ctx,
+                                              const std::vector<ChangedFile>& files) {
+  std::vector<const TemplateDef*> kinds = template_kinds(ctx.config, files);
+  ZV_TRY_STATUS(start_compiling(ctx, kinds));
+  OutputClaims claims(ctx.config);
+  std::vector<FileRecord> records;
+  records.reserve(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    FileRecord& record = records.emplace_back();
+    record.path = files[i].path;
+    record.source_time = files[i].time;
+    record.source_path = ctx.config.in_directory / path_from_text(record.path);
+    record.output_path = ctx.config.out_directory / path_from_text(record.path);
+    ZV_TRY_STATUS(claims.claim(record.output_path));
+    if (kinds[i] != nullptr) ZV_TRY_STATUS(compile_one(ctx, *kinds[i], record));
+  }
+  return records;
+}
+
+// Everything a build writes besides the per-file outputs.
+struct Generated {
+  RebuildPlan plan;
+  std::optional<FileRecords> records;  // present when rebuilt
+  std::optional<std::string> css;
+  std::optional<std::string> cache;
+  std::optional<std::string> signal;
+};
+
+Result<std::string> encode_task(const Registry& registry, const FileRecords& records) {
+  TaskGuard task = task_start("cache.encode");
+  return encode_cache(registry, records);
+}
+
+std::optional<std::string> make_signal(const ProjectConfig& config,
+                                       const std::vector<FileRecord>& processed,
+                                       const std::vector<RemovedFile>& removed) {
+  if (!config.signal_file || (processed.empty() && removed.empty())) return std::nullopt;
+  std::vector<std::string> processed_paths;
+  processed_paths.reserve(processed.size());
+  for (const FileRecord& record : processed) processed_paths.push_back(record.path);
+  std::vector<std::string> removed_paths;
+  removed_paths.reserve(removed.size());
+  for (const RemovedFile& file : removed) removed_paths.push_back(file.path);
+  return signal_text(config.signal_content, time_text_now(), processed_paths, removed_paths);
+}
+
+Result<Generated> generate(const BuildState& state, const Registry& registry,
+                           const std::set<uint64_t>& previous_used,
+                           const std::vector<FileRecord>& processed, const ScanResult& scan,
+                           bool fresh, bool force_css) {
+  Generated out;
+  out.plan = plan_rebuild(state.records, previous_used, processed, scan.removed, fresh, force_css);
+  if (out.plan.records) {
+    out.records = rebuild_records(state.records, processed, scan.removed, fresh);
+  }
+  if (out.plan.css) out.css = generate_css(registry, out.plan.used_now);
+  if (out.records) {
+    ZV_TRY(std::string bytes, encode_task(registry, *out.records));
+    out.cache = std::move(bytes);
+  }
+  out.signal = make_signal(state.config, processed, scan.removed);
+  return out;
+}
+
+// Writes one rendered template or copies one plain file, then records the
+// output's last-write time for the removal check of a later build.
+Status write_record(BuildState& state, const FileRecord& record) {
+  const ProjectConfig& config = state.config;
+  Path written = record.output_path;
+  if (record.output) {
+    ZV_TRY_STATUS(write_atomic(record.output_path, *record.output));
+  } else {
+    ZV_TRY(Path destination, mirror_file(config.in_directory, config.out_directory, record.path));
+    written = std::move(destination);
+  }
+  ZV_TRY(std::optional<FileTime> time, file_mtime(written));
+  if (time) state.output_times[record.path] = *time;
+  return {};
+}
+
+// The writing phase, in its fixed order; the first failure stops it.
+Status write_all(BuildState& state, const std::vector<FileRecord>& processed,
+                 const ScanResult& scan, const Generated& generated) {
+  const ProjectConfig& config = state.config;
+  for (const FileRecord& record : processed) ZV_TRY_STATUS(write_record(state, record));
+  for (const RemovedFile& file : scan.removed) {
+    ZV_TRY_STATUS(
+        remove_vanished_output(config.out_directory, file.path, expected_output_time(state, file)));
+    state.output_times.erase(file.path);
+  }
+  if (generated.css) ZV_TRY_STATUS(write_atomic(config.css_file, *generated.css));
+  if (generated.cache) ZV_TRY_STATUS(write_atomic(config.cache_file, *generated.cache));
+  if (generated.signal) ZV_TRY_STATUS(write_atomic(*config.signal_file, *generated.signal));
+  return {};
+}
+
+// Hands the registry and records to the state for the next build.
+void commit_state(BuildState& state, PreparedRegistry& prepared,
+                  const std::set<uint64_t>& previous_used, const std::vector<FileRecord>& processed,
+                  Generated& generated) {
+  if (prepared.source == RegistrySource::TakenFromState &&
+      generated.plan.used_now != previous_used) {
+    retain(prepared.registry, generated.plan.used_now);
+  }
+  state.registry = std::move(prepared.registry);
+  if (generated.records) state.records = std::move(*generated.records);
+  for (const FileRecord& record : processed) {
+    mark_processed(state.known, record.path, record.source_time);
+  }
+  state.recorded_in_directory = state.config.in_directory;
+  state.recorded_out_directory = state.config.out_directory;
+  state.reuse.clear();
+  state.restored = false;
+}
+
+BuildReport make_report(const std::vector<FileRecord>& processed) {
+  BuildReport report;
+  report.reserve(processed.size());
+  for (const FileRecord& record : processed) {
+    report.push_back(ReportEntry{record.path, record.class_ids.size()});
+  }
+  return report;
+}
+
+}  // namespace
+
+Result<BuildReport> run_build(BuildState& state, const ScanResult& scan, bool fresh,
+                              bool force_css) {
+  TaskGuard task = task_start("compile.process");
+  const std::set<uint64_t> previous_used = previous_used_ids(state);
+  PreparedRegistry prepared = prepare_registry(state, scan, fresh);
+  prepared.registry.at_rule_order = at_rule_order(state.config);
+  CompileContext ctx{state.config, prepared.registry, state.reuse, {}, {}, {}};
+  Result<std::vector<FileRecord>> processed = compile_files(ctx, scan.changed);
+  Result<Generated> generated = processed.ok() ? generate(state, prepared.registry, previous_used,
+                                                          *processed, scan, fresh, force_css)
+                                               : Result<Generated>(processed.take_error());
+  Status written = generated.ok() ? write_all(state, *processed, scan, *generated)
+                                  : Status(generated.take_error());
+  if (!written.ok()) {
+    give_back_registry(state, prepared, previous_used);
+    return written.take_error();
+  }
+  commit_state(state, prepared, previous_used, *processed, *generated);
+  return make_report(*processed);
+}
+
+}  // namespace zeviziz
