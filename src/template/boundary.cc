@@ -150,16 +150,16 @@ size_t next_char(std::string_view text, size_t pos) {
   return pos;
 }
 
-// First occurrence of `literal` at or after `pos` (npos when none), answered
-// from `memo` when an earlier look-up already covers `pos`.
-size_t next_literal(std::string_view text, const std::string& literal, size_t pos,
+// First occurrence of `literal` in [pos, limit) (npos when none), answered
+// from `memo` when an earlier look-up with the same limit already covers `pos`.
+size_t next_literal(std::string_view text, const std::string& literal, size_t pos, size_t limit,
                     MatchMemo::Entry* memo) {
-  if (memo && memo->query != SIZE_MAX && memo->query <= pos &&
+  if (memo && memo->query != SIZE_MAX && memo->limit == limit && memo->query <= pos &&
       (memo->found == npos || pos <= memo->found)) {
     return memo->found;
   }
-  const size_t found = text.find(literal, pos);
-  if (memo) *memo = MatchMemo::Entry{pos, found};
+  const size_t found = text.substr(0, limit).find(literal, pos);
+  if (memo) *memo = MatchMemo::Entry{pos, limit, found};
   return found;
 }
 
@@ -233,10 +233,8 @@ class Matcher {
     MatchMemo::Entry* memo = memo_ ? &memo_->entries[index + 1] : nullptr;
     uint64_t extra = item.max ? *item.max - item.min : UINT64_MAX;
     while (true) {
-      const size_t found = next_literal(text_, literal, pos, memo);
-      if (found == npos || literal.size() > limit_ || found > limit_ - literal.size()) {
-        return std::nullopt;
-      }
+      const size_t found = next_literal(text_, literal, pos, limit_, memo);
+      if (found == npos) return std::nullopt;
       if (!item.max) pos = found;
       while (pos < found) {  // count the characters a bounded run skips
         if (extra == 0) return std::nullopt;
@@ -259,13 +257,14 @@ class Matcher {
 size_t next_candidate(std::string_view text, const Pattern& pattern, size_t pos, size_t limit) {
   if (pattern.items.empty()) return pos;
   const PatternItem& first = pattern.items.front();
-  size_t found = pos;
+  const std::string_view bounded = text.substr(0, limit);
   if (first.is_literal && !is_continuation_byte(first.literal.front())) {
-    found = text.find(first.literal, pos);
-  } else if (!first.is_literal && first.min > 0 && class_byte(first.char_class) != 0) {
-    found = text.find(class_byte(first.char_class), pos);
+    return bounded.find(first.literal, pos);
   }
-  return found < limit ? found : npos;
+  if (!first.is_literal && first.min > 0 && class_byte(first.char_class) != 0) {
+    return bounded.find(class_byte(first.char_class), pos);
+  }
+  return pos;
 }
 
 // First protected range whose end lies after `pos`.

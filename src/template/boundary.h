@@ -58,13 +58,15 @@ struct Range {
 // A match or region delimiter found by a search: [start, end).
 using Match = Range;
 
-// Search memory for one pattern over one text: where the literal that follows
-// a lazy "\c" run next occurs, so repeated searches over the same text never
-// scan the same stretch twice. Only valid for the text it was used with.
+// Search memory for one pattern over one text and one limit: where the
+// literal that follows a lazy "\c" run next occurs, so repeated searches from
+// increasing positions never scan the same stretch twice. Only valid for the
+// text it was used with.
 struct MatchMemo {
   struct Entry {
     size_t query = SIZE_MAX;  // SIZE_MAX: nothing remembered yet
-    size_t found = 0;         // first occurrence at or after `query`, or npos
+    size_t limit = 0;
+    size_t found = 0;  // first occurrence in [query, limit), or npos
   };
   std::vector<Entry> entries;  // indexed by pattern item
 };

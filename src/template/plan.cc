@@ -94,6 +94,9 @@ struct Candidate {
   const CompiledBoundary* boundary = nullptr;
   const TemplateEntry* entry = nullptr;
   std::optional<Region> region;
+  // Search memory for this level's range; its searches start further right
+  // each time.
+  BoundaryMemo memo;
 };
 
 // Plans one range as one template (one call of `plan_range`).
@@ -119,10 +122,11 @@ class LevelPlanner {
       Candidate* string = leftmost(strings_);
       if (!named && !string) break;
       const bool string_wins = string && (!named || string->region->start < named->region->start);
-      Candidate winner = string_wins ? *string : *named;
+      const Candidate& winner = string_wins ? *string : *named;
+      const size_t end = winner.region->end;
       ZV_TRY_STATUS(take(winner));
-      if (winner.region->end >= range_.end) break;
-      research(winner.region->end);
+      if (end >= range_.end) break;
+      research(end);
     }
     return finish();
   }
@@ -138,12 +142,12 @@ class LevelPlanner {
       if (!entry.has_boundary) continue;
       const CompiledBoundary* found = boundary(entry.boundary);
       if (!found) return make_error("Unknown boundary: " + entry.boundary);
-      named_.push_back(Candidate{found, &entry, std::nullopt});
+      named_.push_back(Candidate{found, &entry, std::nullopt, {}});
     }
     for (const std::string& name : tmpl_.boundaries) {
       const CompiledBoundary* found = boundary(name);
       if (!found) return make_error("Unknown boundary: " + name);
-      strings_.push_back(Candidate{found, nullptr, std::nullopt});
+      strings_.push_back(Candidate{found, nullptr, std::nullopt, {}});
     }
     for (Candidate& candidate : named_) search(candidate, range_.start);
     for (Candidate& candidate : strings_) search(candidate, range_.start);
@@ -151,7 +155,7 @@ class LevelPlanner {
   }
 
   void search(Candidate& candidate, size_t from) {
-    BoundaryMemo* memo = &context_.memos[candidate.boundary];
+    BoundaryMemo* memo = &candidate.memo;
     if (candidate.entry) {
       candidate.region =
           find_region(context_.text, *candidate.boundary, from, range_.end, protected_, memo);
@@ -263,7 +267,7 @@ Status plan_range(PlanContext& context, const TemplateDef& tmpl, Range range, in
 
 Result<Plan> plan_file(std::string_view text, const TemplateDef& tmpl,
                        const BoundaryMap& boundaries, const TemplateMap& templates) {
-  PlanContext context{text, boundaries, templates, 0, {}, {}};
+  PlanContext context{text, boundaries, templates, 0, {}};
   ZV_TRY_STATUS(plan_range(context, tmpl, Range{0, text.size()}, 0, {}));
   return std::move(context.plan);
 }

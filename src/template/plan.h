@@ -10,7 +10,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "base/result.h"
@@ -55,8 +54,6 @@ struct PlanContext {
   const TemplateMap& templates;
   uint64_t next_region = 0;
   Plan plan;
-  // Search memory per boundary; valid because `text` never changes.
-  std::unordered_map<const CompiledBoundary*, BoundaryMemo> memos;
 };
 
 // Plans `range` of the context's text as template `tmpl` at `depth`, with
