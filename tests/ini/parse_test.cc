@@ -47,35 +47,22 @@ TEST(IniParse, LinesCommentsAndMarks) {
 }
 
 TEST(IniParse, LineErrors) {
+  // Errors of keys and values themselves are covered with the syntax routines;
+  // these are the ones that depend on how a line is cut up.
   const Case cases[] = {
       {"[velt", "error: INI line 1: Unclosed section"},
       {"[", "error: INI line 1: Unclosed section"},
       {"[ ]", "error: INI line 1: Empty section"},
-      {"[]", "error: INI line 1: Empty section"},
       {"[a]=1", "error: INI line 1: Unclosed section"},
       {"a", "error: INI line 1: Expected key = value"},
       {"a'=1", "error: INI line 1: Expected key = value"},
       {"a=", "error: INI line 1: Expected value"},
       {"a= ; c", "error: INI line 1: Expected value"},
       {"= 1", "error: INI line 1: Empty key"},
-      {"a\"b\" = 1", "error: INI line 1: Unexpected quote in key"},
-      {"a[b]c = 1", "error: INI line 1: Invalid array key"},
-      {"a[b] [c] = 1", "error: INI line 1: Invalid array key"},
       {"a[b = 1", "error: INI line 1: Unclosed array key"},
-      {"a[,x] = 1", "error: INI line 1: Empty array key alternative"},
-      {"a[65536]=1", "error: INI line 1: Array index too large"},
-      {"a[99999999999999999999]=1", "error: INI line 1: Array index out of range"},
       {"a=x#y", "error: INI line 1: Expected string literal, boolean or number"},
-      {"a=1e5", "error: INI line 1: Expected string literal, boolean or number"},
-      {"a=TRUE", "error: INI line 1: Expected string literal, boolean or number"},
-      {"a='x' 'y'",
-       "error: INI line 1: Whitespace is not allowed between concatenated string literals"},
-      {"a='x'y", "error: INI line 1: Unexpected text after string literal"},
       {"a='x", "error: INI line 1: Unclosed quoted value"},
-      {"a=\"x\\", "error: INI line 1: Unclosed quoted value"},
-      {"a=9223372036854775808", "error: INI line 1: Integer out of range"},
-      // The key is read before the values.
-      {"a\"b\" = x", "error: INI line 1: Unexpected quote in key"},
+      {"a\"b\" = x", "error: INI line 1: Unexpected quote in key"},  // key before values
   };
   for (const Case& c : cases) EXPECT_EQ(parse(c.input), c.expected) << c.input;
 }

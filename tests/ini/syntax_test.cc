@@ -105,25 +105,13 @@ TEST(IniSyntax, StringLiterals) {
   }
 }
 
-TEST(IniSyntax, Keys) {
-  const Case cases[] = {
-      {"a b", "a b"},
-      {"  a  ", "a"},
-      {"'x y'", "x y"},
-      {"''", ""},
-      {"", "error: Empty key"},
-      {"  ", "error: Empty key"},
-      {"a\"b\"", "error: Unexpected quote in key"},
-      {"a'", "error: Unexpected quote in key"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(outcome(parse_key(c.input), show_string), c.expected) << c.input;
-  }
-}
-
 TEST(IniSyntax, KeyPatterns) {
   const Case cases[] = {
       {"a", "a"},
+      {"  a b  ", "a b"},
+      {"''", ""},
+      {"", "error: Empty key"},
+      {"a'", "error: Unexpected quote in key"},
       {"a[]", "a[push]"},
       {"a[ ]", "a[push]"},
       {"a [x]", "a[n:x]"},
