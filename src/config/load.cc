@@ -29,7 +29,7 @@ struct VeltValues {
   std::vector<std::string> exclude;
 };
 
-// The configured text of the four project paths, kept for messages.
+// Configured path text that messages show as written.
 struct PathTexts {
   std::string in_directory;
 };
