@@ -54,20 +54,33 @@ Status flatten_at_rule(const Node& at_rule, const Scope& scope, std::vector<Norm
 }
 
 // Emits the rule of `block` (when it has declarations), then its nested
-// rules and at-rules in order.
+// rules and at-rules in order. A nested at-rule is an AtRule item (or
+// several in a row) followed by a Rule item without selector holding the
+// at-rule's block.
 Status flatten_block(const Node& block, const Scope& scope, std::vector<NormalizedRule>& out) {
   const size_t own = out.size();
   out.push_back(NormalizedRule{scope.at_rules, scope.selector, {}});
+  Scope at_rule_scope = scope;
   for (const Node& item : block.children) {
+    const bool in_at_rule = at_rule_scope.at_rules.size() > scope.at_rules.size();
+    if (item.kind == NodeKind::AtRule) {
+      if (find_child(item, NodeKind::Rule) || find_child(item, NodeKind::Declaration)) {
+        ZV_TRY_STATUS(flatten_at_rule(item, scope, out));
+      } else {
+        at_rule_scope.at_rules.push_back(prelude_text(item, scope.selector));
+      }
+      continue;
+    }
     if (item.kind == NodeKind::Attribute) {
       ZV_TRY(NormalizedDeclaration declaration, normalize_declaration(item));
       out[own].declarations.emplace_back(std::move(declaration.property),
                                          std::move(declaration.value));
     } else if (item.kind == NodeKind::Rule) {
-      ZV_TRY_STATUS(flatten_rule(item, scope, out));
-    } else if (item.kind == NodeKind::AtRule) {
-      ZV_TRY_STATUS(flatten_at_rule(item, scope, out));
+      ZV_TRY_STATUS(flatten_rule(item, in_at_rule ? at_rule_scope : scope, out));
+    } else {
+      continue;  // white space and semicolons of a raw block
     }
+    at_rule_scope = scope;
   }
   if (out[own].declarations.empty()) out.erase(out.begin() + static_cast<ptrdiff_t>(own));
   return {};

@@ -143,6 +143,17 @@ size_t count_nesting(std::string_view text) {
 std::string nest_selector(std::string_view parent, std::string_view selector) {
   selector = trim_white_space(selector);
   if (selector.empty()) return std::string(parent);
+  // A list is nested alternative by alternative, so that no alternative
+  // loses the parent (and with it the carrying element's class).
+  const std::vector<std::string> alternatives = split_top_level(selector);
+  if (alternatives.size() > 1) {
+    std::string joined;
+    for (const std::string& alternative : alternatives) {
+      if (!joined.empty()) joined += ',';
+      joined += nest_selector(parent, alternative);
+    }
+    return joined;
+  }
   const ParentShape shape = parent_shape(parent);
   const std::string prepared = shape.list ? wrap_is(parent) : std::string(parent);
   const size_t nesting = count_nesting(selector);

@@ -162,9 +162,13 @@ void normalize_nested_rule(Node& rule) {
   }
 }
 
-// Declarations that are complete take their normalised form; incomplete
-// ones stay as they are, so that flattening reports them.
+// The block keeps only its items (the braces go); declarations that are
+// complete take their normalised form, incomplete ones stay as they are so
+// that flattening reports them.
 void normalize_block(Node& block) {
+  std::erase_if(block.children, [](const Node& item) {
+    return item.kind == NodeKind::Open || item.kind == NodeKind::Close;
+  });
   for (Node& item : block.children) {
     if (item.kind == NodeKind::Attribute) {
       Result<NormalizedDeclaration> declaration = normalize_declaration(item);
@@ -180,7 +184,11 @@ void normalize_block(Node& block) {
 void normalize_top_rule(Node& rule) {
   const auto selector = std::ranges::find_if(
       rule.children, [](const Node& part) { return part.kind == NodeKind::Selector; });
-  if (selector == rule.children.end()) {
+  if (selector != rule.children.end() && !selector->children.empty() &&
+      selector->children.front().kind == NodeKind::Char &&
+      selector->children.front().value == std::string(1, kClassPlaceholder)) {
+    // Already normalised (a region processed before, e.g. for a copy).
+  } else if (selector == rule.children.end()) {
     rule.children.insert(rule.children.begin(), placeholder_selector(nullptr));
   } else {
     *selector = placeholder_selector(&*selector);
