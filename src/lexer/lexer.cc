@@ -62,20 +62,27 @@ void flush_text(Node& root, std::string_view text) {
 
 // Reads the region at `bang`; on success sets `velt` and `end` (the byte
 // after the region).
+// The scans of one lex call: the remembering memo of the fast readers and
+// the plain scans of the building readers, made on first use.
+struct LexScans {
+  std::optional<ScanMemo> memo;
+  std::optional<ScanMemo> plain;
+};
+
 bool read_region(std::string_view text, size_t bang, const std::vector<std::string>& names,
-                 std::optional<ScanMemo>& memo, bool fast, Node& velt, size_t& end) {
+                 LexScans& scans, bool fast, Node& velt, size_t& end) {
   size_t expected = kNoPos;
   if (fast) {
-    if (!memo) memo.emplace(text, true);
-    Parser probe(text, bang, Node(NodeKind::Velt), false, true, &*memo, &names);
+    if (!scans.memo) scans.memo.emplace(text, true);
+    Parser probe(text, bang, Node(NodeKind::Velt), false, true, &*scans.memo, &names);
     if (!probe.parse_region()) {
-      memo->mark_failed(probe.states());
+      scans.memo->mark_failed(probe.states());
       return false;
     }
     expected = probe.pos();
   }
-  ScanMemo scans(text, false);
-  Parser builder(text, bang, Node(NodeKind::Velt), true, false, &scans, &names);
+  if (!scans.plain) scans.plain.emplace(text, false);
+  Parser builder(text, bang, Node(NodeKind::Velt), true, false, &*scans.plain, &names);
   if (!builder.parse_region()) return false;
   if (fast && builder.pos() != expected) return false;
   velt = std::move(builder.root());
@@ -155,7 +162,7 @@ Lexer new_lexer(std::vector<std::string> directive_names) {
 
 Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
   Node root(NodeKind::Template);
-  std::optional<ScanMemo> memo;
+  LexScans scans;
   size_t plain_start = 0;
   size_t from = 0;
   while (true) {
@@ -165,7 +172,7 @@ Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
     if (bang != 0 && !preceded_by_ws(text, bang)) continue;
     Node velt;
     size_t end = 0;
-    if (!read_region(text, bang, lexer.directive_names(), memo, fast, velt, end)) continue;
+    if (!read_region(text, bang, lexer.directive_names(), scans, fast, velt, end)) continue;
     flush_text(root, text.substr(plain_start, bang - plain_start));
     root.children.push_back(std::move(velt));
     plain_start = from = end;

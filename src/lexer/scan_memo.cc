@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 #include "base/unicode.h"
 
@@ -26,6 +27,38 @@ constexpr std::array<bool, 256> make_special() {
 constexpr std::array<bool, 256> kSpecial = make_special();
 
 }  // namespace
+
+size_t PositionMap::slot(size_t key) const {
+  // Fibonacci hashing spreads neighbouring positions over the table.
+  const size_t mask = slots_.size() - 1;
+  size_t index = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+  while (slots_[index].first != kFree && slots_[index].first != key) index = (index + 1) & mask;
+  return index;
+}
+
+bool PositionMap::find(size_t key, size_t& value) const {
+  if (size_ == 0) return false;
+  const auto& entry = slots_[slot(key)];
+  if (entry.first != key) return false;
+  value = entry.second;
+  return true;
+}
+
+void PositionMap::set(size_t key, size_t value) {
+  if (2 * (size_ + 1) > slots_.size()) grow();
+  auto& entry = slots_[slot(key)];
+  if (entry.first == kFree) ++size_;
+  entry = {key, value};
+}
+
+void PositionMap::grow() {
+  std::vector<std::pair<size_t, size_t>> old = std::move(slots_);
+  slots_.assign(old.empty() ? 64 : 2 * old.size(), {kFree, 0});
+  shift_ = 64 - std::countr_zero(slots_.size());
+  for (const auto& entry : old) {
+    if (entry.first != kFree) slots_[slot(entry.first)] = entry;
+  }
+}
 
 char32_t decode_char(std::string_view text, size_t pos, size_t& length) {
   if (pos >= text.size()) {
@@ -50,15 +83,32 @@ char32_t decode_char(std::string_view text, size_t pos, size_t& length) {
 ScanMemo::ScanMemo(std::string_view text, bool remember) : text_(text), remember_(remember) {}
 
 bool ScanMemo::recall(const PosMap& map, size_t key, size_t& value) const {
-  if (!remember_) return false;
-  const auto it = map.find(key);
-  if (it == map.end()) return false;
-  value = it->second;
-  return true;
+  return map.find(key, value);
 }
 
 void ScanMemo::keep(PosMap& map, size_t key, size_t value) {
-  if (remember_) map[key] = value;
+  if (remember_) findings_.push_back({&map, key, value});
+}
+
+// Keeps the findings made since `mark` when the scan that made them covered
+// bytes [from, to) of at least kLongScan bytes; a shorter scan is cheaper to
+// repeat than to remember.
+void ScanMemo::commit(size_t mark, size_t from, size_t to) {
+  constexpr size_t kLongScan = 128;
+  if (to == kNoPos) to = text_.size();
+  if (to - from >= kLongScan) {
+    for (size_t i = mark; i < findings_.size(); ++i) {
+      findings_[i].map->set(findings_[i].key, findings_[i].value);
+    }
+  }
+  findings_.resize(mark);
+}
+
+// Scans remember one landing position in eight: a later scan that meets the
+// same positions reaches a remembered one a few tokens later, and the memo
+// stays small.
+bool ScanMemo::sample_landing() {
+  return (++landings_ & 7) == 0;
 }
 
 size_t ScanMemo::skip_plain(size_t pos) const {
@@ -72,13 +122,15 @@ size_t ScanMemo::string_close(size_t open) {
   size_t known;
   if (remember_ && open >= unclosed) return kNoPos;
   if (recall(strings_, open, known)) return known;
-  const char stops[3] = {quote, '\\', '\0'};
+  const char stops[2] = {quote, '\\'};
   size_t pos = open + 1;
   while (true) {
     pos = text_.find_first_of(std::string_view(stops, 2), pos);
     if (pos == std::string_view::npos) break;
     if (text_[pos] == quote) {
+      const size_t mark = findings_.size();
       keep(strings_, open, pos);
+      commit(mark, open, pos);
       return pos;
     }
     pos += 2;
@@ -132,6 +184,7 @@ size_t ScanMemo::group_close(size_t open) {
   PosMap& memo = open_byte == '(' ? parens_ : brackets_;
   size_t known;
   if (recall(memo, open, known)) return known;
+  const size_t mark = findings_.size();
   std::vector<size_t>& stack = group_stack_;
   stack.assign(1, open);
   size_t pos = open + 1;
@@ -149,7 +202,10 @@ size_t ScanMemo::group_close(size_t open) {
     } else if (byte == close_byte) {
       keep(memo, stack.back(), pos);
       stack.pop_back();
-      if (stack.empty()) return pos;
+      if (stack.empty()) {
+        commit(mark, open, pos);
+        return pos;
+      }
       ++pos;
     } else if (!skip_token(pos)) {
       break;
@@ -157,16 +213,45 @@ size_t ScanMemo::group_close(size_t open) {
   }
   // Every group still open never closes.
   for (size_t start : stack) keep(memo, start, kNoPos);
+  commit(mark, open, kNoPos);
   return kNoPos;
+}
+
+// The innermost open block closes at `close`: so do the scans that would
+// start at the positions where this one landed inside it.
+void ScanMemo::close_block_level(size_t close) {
+  const size_t level = block_stack_.size();
+  keep(braces_, block_stack_.back(), close);
+  while (!block_landings_.empty() && block_landings_.back().first == level) {
+    keep(block_rests_, block_landings_.back().second, close);
+    block_landings_.pop_back();
+  }
+  block_stack_.pop_back();
 }
 
 size_t ScanMemo::block_close(size_t open) {
   size_t known;
   if (recall(braces_, open, known)) return known;
+  const size_t mark = findings_.size();
   std::vector<size_t>& stack = block_stack_;
   stack.assign(1, open);
+  block_landings_.clear();
   size_t pos = open + 1;
+  size_t result = kNoPos;
   while (true) {
+    // `pos` follows a token: a scan of the innermost block from here would
+    // end where this one ends that block.
+    if (recall(block_rests_, pos, known)) {
+      if (known == kNoPos) break;
+      close_block_level(known);
+      pos = known + 1;
+      if (stack.empty()) {
+        result = known;
+        break;
+      }
+      continue;
+    }
+    if (remember_ && sample_landing()) block_landings_.emplace_back(stack.size(), pos);
     pos = skip_plain(pos);
     if (pos >= text_.size()) break;
     const char byte = text_[pos];
@@ -178,9 +263,11 @@ size_t ScanMemo::block_close(size_t open) {
       if (known == kNoPos) break;
       pos = known + 1;
     } else if (byte == '}') {
-      keep(braces_, stack.back(), pos);
-      stack.pop_back();
-      if (stack.empty()) return pos;
+      close_block_level(pos);
+      if (stack.empty()) {
+        result = pos;
+        break;
+      }
       ++pos;
     } else if (byte == '(' || byte == '[') {
       const size_t close = group_close(pos);
@@ -190,8 +277,12 @@ size_t ScanMemo::block_close(size_t open) {
       break;
     }
   }
-  for (size_t start : stack) keep(braces_, start, kNoPos);
-  return kNoPos;
+  if (result == kNoPos) {
+    for (size_t start : stack) keep(braces_, start, kNoPos);
+    for (const auto& landing : block_landings_) keep(block_rests_, landing.second, kNoPos);
+  }
+  commit(mark, open, result);
+  return result;
 }
 
 size_t ScanMemo::item_end(size_t from) {
@@ -211,7 +302,7 @@ size_t ScanMemo::top_scan(size_t from, bool braces_nest) {
   while (true) {
     if (landed) {
       if (recall(memo, pos, result)) break;
-      if (remember_) visited_.push_back(pos);
+      if (remember_ && (pos == from || sample_landing())) visited_.push_back(pos);
       landed = false;
     }
     pos = skip_plain(pos);
@@ -244,7 +335,9 @@ size_t ScanMemo::top_scan(size_t from, bool braces_nest) {
     pos = close + 1;
     landed = true;
   }
+  const size_t mark = findings_.size();
   for (size_t start : visited_) keep(memo, start, result);
+  commit(mark, from, result);
   return result;
 }
 
@@ -259,12 +352,8 @@ bool ScanMemo::has_bad(size_t from, size_t to) {
   return it != bad_.end() && *it < to;
 }
 
-bool ScanMemo::failed(size_t pos, int depth) const {
-  return failed_.count(state_key(pos, depth)) != 0;
-}
-
 void ScanMemo::mark_failed(const std::vector<uint64_t>& keys) {
-  failed_.insert(keys.begin(), keys.end());
+  for (uint64_t key : keys) failed_.set(key, 0);
 }
 
 }  // namespace zeviziz

@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace zeviziz {
@@ -24,6 +22,25 @@ inline constexpr size_t kNoPos = static_cast<size_t>(-1);
 // Decodes the character at byte `pos` (kEndChar at the end) and sets `length`
 // to its byte count (0 at the end, 1 for kBadChar).
 char32_t decode_char(std::string_view text, size_t pos, size_t& length);
+
+// A map from text positions to positions with open addressing: the memo
+// makes many small insertions that node-based maps make slow.
+class PositionMap {
+ public:
+  bool empty() const { return size_ == 0; }
+  // Sets `value` and returns true when `key` is present.
+  bool find(size_t key, size_t& value) const;
+  void set(size_t key, size_t value);
+
+ private:
+  static constexpr size_t kFree = static_cast<size_t>(-1);
+  size_t slot(size_t key) const;
+  void grow();
+
+  std::vector<std::pair<size_t, size_t>> slots_;
+  size_t size_ = 0;
+  int shift_ = 64;
+};
 
 // Scans that skip the atomic tokens of style text: strings (a quote to the
 // same quote, backslash escapes inside), comments ("/*" to "*/") and escapes
@@ -55,7 +72,10 @@ class ScanMemo {
 
   // True when the parser state "block item at `pos`, `depth` blocks deep" is
   // known to end the region attempt in failure.
-  bool failed(size_t pos, int depth) const;
+  bool failed(size_t pos, int depth) const {
+    size_t unused;
+    return !failed_.empty() && failed_.find(state_key(pos, depth), unused);
+  }
   // Key of such a state, for mark_failed.
   static uint64_t state_key(size_t pos, int depth) {
     return (static_cast<uint64_t>(pos) << 8) | static_cast<uint64_t>(depth);
@@ -64,24 +84,35 @@ class ScanMemo {
   void mark_failed(const std::vector<uint64_t>& keys);
 
  private:
-  using PosMap = std::unordered_map<size_t, size_t>;
+  using PosMap = PositionMap;
+  struct Finding {
+    PosMap* map;
+    size_t key;
+    size_t value;
+  };
 
+  bool sample_landing();
   size_t skip_plain(size_t pos) const;
   bool skip_token(size_t& pos);
   size_t top_scan(size_t from, bool braces_nest);
+  void close_block_level(size_t close);
   bool recall(const PosMap& map, size_t key, size_t& value) const;
   void keep(PosMap& map, size_t key, size_t value);
+  void commit(size_t mark, size_t from, size_t to);
 
   std::string_view text_;
   bool remember_;
   size_t unclosed_string_[2] = {kNoPos, kNoPos};  // '"' and '\''
   size_t unclosed_comment_ = kNoPos;
   size_t comment_from_ = kNoPos, comment_end_ = kNoPos;  // last "*/" search
-  PosMap strings_, parens_, brackets_, braces_, item_ends_, value_ends_;
+  PosMap strings_, parens_, brackets_, braces_, block_rests_, item_ends_, value_ends_;
+  std::vector<Finding> findings_;  // results of the scans in progress
   std::vector<size_t> group_stack_, block_stack_, visited_;
+  std::vector<std::pair<size_t, size_t>> block_landings_;  // (level, position)
   std::vector<size_t> bad_;
   bool bad_known_ = false;
-  std::unordered_set<uint64_t> failed_;
+  unsigned landings_ = 0;
+  PositionMap failed_;
 };
 
 }  // namespace zeviziz
