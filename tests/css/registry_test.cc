@@ -36,54 +36,33 @@ uint64_t assign(Registry& registry, const Rule& rule, IdHistory& history) {
   return id.ok() ? *id : 0;
 }
 
-struct DerivedCase {
-  std::vector<std::string> at_rules;
-  std::string declaration;
-  std::vector<std::string> stored_at_rules;
-  std::string kind;
-  std::string property;
-  uint32_t min_width;
-  uint32_t max_width;
-};
-
 TEST(MakeRule, DerivesKindPropertyAndBounds) {
-  const std::vector<DerivedCase> cases = {
-      {{}, "color:red", {}, "media", "color", 0, 0},
-      {{"@media (min-width: 768px)", "@media(max-width:1023px)"},
-       "margin:0",
-       {"@media(min-width:768px) and (max-width:1023px)"},
-       "media",
-       "margin",
-       768,
-       1023},
-      {{"@media print", "@supports(display:grid)"},
-       "display:grid",
-       {"@media print", "@supports(display:grid)"},
-       "supports",
-       "display",
-       0,
-       0},
-      {{"@@container x"}, "a:b", {"@@container x"}, "container", "a", 0, 0},
-      {{"@-webkit-keyframes", "@layer"},
-       "a:b",
-       {"@-webkit-keyframes", "@layer"},
-       "-webkit-keyframes",
-       "a",
-       0,
-       0},
-      {{"@1x"}, "a:b", {"@1x"}, "", "a", 0, 0},
-      {{"@layer x"}, "no-colon", {"@layer x"}, "layer", "no-colon", 0, 0},
-      {{}, " padding :1px:2px", {}, "media", " padding ", 0, 0},
+  struct Case {
+    std::vector<std::string> at_rules;
+    std::string declaration, kind, property;
+    uint32_t min_width, max_width;
   };
-  for (const DerivedCase& c : cases) {
+  // clang-format off
+  const std::vector<Case> cases = {
+      {{}, "color:red", "media", "color", 0, 0},
+      {{"@media (min-width: 768px)", "@media(max-width:1023px)"}, "margin:0", "media", "margin", 768, 1023},
+      {{"@media print", "@supports(display:grid)"}, "display:grid", "supports", "display", 0, 0},
+      {{"@@container x", "@layer"}, "a:b", "container", "a", 0, 0},
+      {{"@-webkit-keyframes"}, "a:b", "-webkit-keyframes", "a", 0, 0},
+      {{"@1x"}, "a:b", "", "a", 0, 0},
+      {{}, "no-colon", "media", "no-colon", 0, 0},
+      {{}, " padding :1px:2px", "media", " padding ", 0, 0},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
     Rule rule = rule_of(c.declaration, c.at_rules);
-    EXPECT_EQ(rule.at_rules, c.stored_at_rules);
     EXPECT_EQ(rule.at_rule_kind, c.kind);
     EXPECT_EQ(rule.property, c.property);
     EXPECT_EQ(rule.min_width, c.min_width);
     EXPECT_EQ(rule.max_width, c.max_width);
-    EXPECT_EQ(rule.declaration, c.declaration);
   }
+  EXPECT_EQ(rule_of("a:b", {"@media (min-width: 768px)"}).at_rules,
+            std::vector<std::string>{"@media(min-width:768px)"});
   Result<Rule> bad = make_rule({"@media(min-width:1024px)", "@media(max-width:767px)"}, "", "a:b");
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error(), "Declaration has non-overlapping media ranges");
@@ -130,7 +109,6 @@ TEST(LookupOrAssign, PrefersFreeIdsFromTheFileHistory) {
     history[rule_key(rule)] = c.history;
     EXPECT_EQ(assign(registry, rule, history), c.expected_id);
     EXPECT_EQ(registry.counter, c.expected_counter);
-    EXPECT_TRUE(history[rule_key(rule)].empty() || c.expected_id == 9);
     expect_consistent(registry);
   }
 }
