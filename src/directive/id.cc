@@ -1,0 +1,66 @@
+// The built-in `id` directive. Its preparation reads every style region of a
+// template once and records which region carries which id (and which ids are
+// declared twice); its handler checks a region's own `id` use. The use
+// leaves no trace in the region.
+#include <algorithm>
+
+#include "directive/handlers.h"
+
+namespace zeviziz {
+namespace {
+
+bool is_id_start(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// The argument of the single `id` use of a region, when it has exactly one
+// such use and that use has an argument.
+std::optional<std::string> single_id(const std::vector<DirectiveUse>& uses) {
+  std::optional<std::string> id;
+  size_t count = 0;
+  for (const DirectiveUse& use : uses) {
+    if (use.name != "id") continue;
+    ++count;
+    id = use.argument;
+  }
+  return count == 1 ? id : std::nullopt;
+}
+
+}  // namespace
+
+bool is_valid_id(std::string_view id) {
+  if (id.empty() || !is_id_start(id.front())) return false;
+  return std::ranges::all_of(id, [](char c) { return is_id_start(c) || c == '-'; });
+}
+
+Status check_id(std::string_view id) {
+  if (id.empty()) return make_error("Velt id cannot be empty");
+  if (!is_valid_id(id)) return make_error("Invalid Velt id: " + std::string(id));
+  return {};
+}
+
+IdState prepare_ids(const Node& template_tree) {
+  IdState state;
+  for (const Node& region : template_tree.children) {
+    if (region.kind != NodeKind::Velt) continue;
+    Result<std::vector<DirectiveUse>> uses = collect_uses(region, nullptr);
+    if (!uses.ok()) continue;
+    const std::optional<std::string> id = single_id(*uses);
+    if (!id || !is_valid_id(*id)) continue;
+    if (!state.regions.emplace(*id, region).second) state.duplicates.insert(*id);
+  }
+  return state;
+}
+
+Status handle_id(const std::vector<DirectiveUse>& batch, const IdState& ids) {
+  for (const DirectiveUse& use : batch) {
+    if (!use.argument) return make_error("id requires an id");
+  }
+  for (const DirectiveUse& use : batch) ZV_TRY_STATUS(check_id(*use.argument));
+  if (batch.size() > 1) return make_error("Velt declaration has multiple ids");
+  const std::string& id = *batch.front().argument;
+  if (ids.duplicates.contains(id)) return make_error("Duplicate Velt id: " + id);
+  return {};
+}
+
+}  // namespace zeviziz

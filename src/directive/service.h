@@ -1,0 +1,101 @@
+// The directive service: maps every directive name (the built-in `id` and
+// `copy`, and every configured directive) to a handler, collects the
+// directive uses of each style region, and runs the handlers in two phases
+// around normalisation.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+#include "config/config.h"
+#include "lexer/lexer.h"
+#include "lexer/node.h"
+
+namespace zeviziz {
+
+// One directive use of a region: its name and the trimmed text inside its
+// parentheses (absent without parentheses).
+struct DirectiveUse {
+  std::string name;
+  std::optional<std::string> argument;
+
+  bool operator==(const DirectiveUse&) const = default;
+};
+
+// The `id` state of one template: regions by id, ids declared twice, and the
+// ids whose regions are being expanded by copies in progress.
+struct IdState {
+  std::map<std::string, Node> regions;
+  std::set<std::string> duplicates;
+  std::vector<std::string> copy_chain;
+};
+
+// Per-template state, made anew for every compiled template by `prepare`.
+struct TemplateState {
+  // By handler entry: the error its preparation step returned, if any.
+  std::vector<std::optional<std::string>> preparation_errors;
+  IdState ids;
+};
+
+class DirectiveService {
+ public:
+  // Builds the service for the configured directives: `id`, `copy`, then
+  // every configured name. Fails with "Directive name cannot be empty" or
+  // "Duplicate directive: " + name.
+  static Result<DirectiveService> build(const ProjectConfig& config);
+
+  // Every registered name in ascending byte order (the lexer's list).
+  std::vector<std::string> names() const;
+
+  // Runs every preparation step over `template_tree` (a Template node) and
+  // returns the per-template state; preparation errors are kept per entry.
+  TemplateState prepare(const Node& template_tree) const;
+
+  // Transforms one style region (a Velt node): collects its uses, runs the
+  // first phase, normalises the working region, runs the second phase.
+  // Returns the processed region or the first error (a use error, a
+  // normalisation error, a handler error).
+  Result<Node> process_region(const Node& region, const ProjectConfig& config,
+                              TemplateState& state) const;
+
+  // The lexer for probe texts of configured directives (same names).
+  const Lexer& lexer() const { return lexer_; }
+
+ private:
+  enum class Handler { Id, Copy, Configured };
+  struct Entry {
+    Handler handler;
+    int phase;
+  };
+
+  DirectiveService() : lexer_(std::vector<std::string>{}) {}
+  Status add_name(const std::string& name, size_t entry);
+  Status dispatch(const std::vector<DirectiveUse>& uses, int phase, Node& region,
+                  const ProjectConfig& config, TemplateState& state) const;
+  Status run_batch(size_t entry, const std::vector<DirectiveUse>& batch, Node& region,
+                   const ProjectConfig& config, TemplateState& state) const;
+
+  std::vector<Entry> entries_;
+  std::map<std::string, size_t> names_;
+  Lexer lexer_;
+};
+
+// Builds the service in the timed task "directive.service".
+Result<DirectiveService> build_directive_service(const ProjectConfig& config);
+
+// Splits a region into its directive uses and its working region (the
+// region without Directive children). Fails with "Invalid directive",
+// "Invalid directive name" or "Invalid directive argument".
+Result<std::vector<DirectiveUse>> collect_uses(const Node& region, Node* working);
+
+// Returns the "after" tree of a Template: the service prepares the tree and
+// processes every style region in order; a region that fails is replaced by
+// a Text node holding its exact source text (the message is dropped).
+Node process_template(const DirectiveService& service, const Node& before_tree,
+                      const ProjectConfig& config);
+
+}  // namespace zeviziz
