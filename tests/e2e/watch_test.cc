@@ -1,0 +1,104 @@
+// End-to-end test of watch mode: the real binary polls every second while the
+// test edits, breaks and repairs templates, deletes sources and edits the
+// configuration; the process is killed at the end.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+
+#include "e2e/build_fixture.h"
+
+namespace zeviziz::build_e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+size_t count_of(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t pos = text.find(needle); pos != std::string::npos;
+       pos = text.find(needle, pos + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// Rewrites a file with a modification time that no earlier write can share.
+void touch_write(const Project& project, const std::string& rel, const std::string& text) {
+  static int64_t offset = 0;
+  project.write(rel, text);
+  project.set_mtime(rel, std::time(nullptr) + 1000 + ++offset);
+}
+
+TEST(WatchTest, RebuildsReportsErrorsAndRecovers) {
+  if (binary().empty()) GTEST_SKIP() << "ZEVIZIZ_BINARY is not set";
+  Project project;
+  project.write("zeviziz.ini", default_config());
+  project.write("src/a.html", "<p class=\"!{color:red}\"></p>\n");
+  project.write("src/b.txt", "b\n");
+  project.write("src/c.txt", "c\n");
+  Background watch = project.start({"--watch", "1", "--log", "path", "count"});
+
+  auto out_has = [](const std::string& needle, size_t times) {
+    return [needle, times](const std::string& out, const std::string&) {
+      return count_of(out, needle) >= times;
+    };
+  };
+  ASSERT_TRUE(watch.wait_for(out_has("a.html 1\n", 1), 5s)) << watch.out() << watch.err();
+  EXPECT_EQ(project.read("out/a.html"), "<p class=\"i1\"></p>\n");
+
+  // A changed template is rebuilt in the next cycle.
+  touch_write(project, "src/a.html", "<p class=\"!{color:red;margin:0}\"></p>\n");
+  ASSERT_TRUE(watch.wait_for(out_has("a.html 2\n", 1), 4s)) << watch.out() << watch.err();
+  EXPECT_EQ(project.read("out/a.html"), "<p class=\"i1 i2\"></p>\n");
+  EXPECT_EQ(project.read("out/velt.css"), ".i1{color:red}.i2{margin:0}");
+
+  // A broken template is reported on standard error; the loop goes on.
+  touch_write(project, "src/a.html", "<p>\0</p>"s);
+  auto err_has = [](const std::string& needle) {
+    return [needle](const std::string&, const std::string& err) {
+      return err.find(needle) != std::string::npos;
+    };
+  };
+  ASSERT_TRUE(
+      watch.wait_for(err_has("zeviziz: a.html: Templates cannot contain NUL characters\n"), 4s))
+      << watch.err();
+  EXPECT_TRUE(watch.running());
+  EXPECT_EQ(project.read("out/a.html"), "<p class=\"i1 i2\"></p>\n");
+
+  // Repairing it makes the next cycle succeed.
+  touch_write(project, "src/a.html", "<p class=\"!{margin:0}\"></p>\n");
+  ASSERT_TRUE(watch.wait_for(out_has("a.html 1\n", 2), 4s)) << watch.out() << watch.err();
+  EXPECT_EQ(project.read("out/a.html"), "<p class=\"i2\"></p>\n");
+  EXPECT_EQ(project.read("out/velt.css"), ".i2{margin:0}");
+
+  // Deleting sources removes their outputs, unless an output was changed
+  // since it was written.
+  project.write("out/c.txt", "edited by hand\n");
+  project.set_mtime("out/c.txt", std::time(nullptr) + 5000);
+  project.remove("src/b.txt");
+  project.remove("src/c.txt");
+  ASSERT_TRUE(watch.wait_for(
+      [&](const std::string&, const std::string&) { return !project.exists("out/b.txt"); }, 4s));
+  EXPECT_EQ(project.read("out/c.txt"), "edited by hand\n");
+
+  // A broken configuration is reported once; the previous one keeps working.
+  const std::string config = default_config();
+  touch_write(project, "zeviziz.ini", config + "\n[styles]\n");
+  ASSERT_TRUE(watch.wait_for(err_has("zeviziz: Unknown section: styles\n"), 4s)) << watch.err();
+  touch_write(project, "src/a.html", "<p class=\"!{padding:0}\"></p>\n");
+  ASSERT_TRUE(watch.wait_for(out_has("a.html 1\n", 3), 4s)) << watch.out() << watch.err();
+  EXPECT_EQ(count_of(watch.err(), "Unknown section"), 1u);
+
+  // A repaired configuration is loaded with a new build state.
+  touch_write(project, "zeviziz.ini", default_config("signal_file='out/signal.txt'\n"));
+  touch_write(project, "src/a.html", "<p class=\"!{padding:1px}\"></p>\n");
+  ASSERT_TRUE(watch.wait_for(
+      [&](const std::string&, const std::string&) { return project.exists("out/signal.txt"); }, 4s))
+      << watch.out() << watch.err();
+  EXPECT_TRUE(watch.running());
+  watch.stop();
+}
+
+}  // namespace
+}  // namespace zeviziz::build_e2e
