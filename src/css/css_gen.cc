@@ -1,11 +1,13 @@
-// CSS generation in three steps. Collect: one entry per rule in use, with the
-// position of each of its at-rules in the configured at-rule order and the
-// specificity of its selector (computed once per distinct selector text by
-// lexing it with NUL read as "&"). Order: a stable sort by at-rule levels,
-// specificity, property length and the rule texts. Emit: walk the sorted
-// entries keeping the stack of open at-rule blocks, closing and opening only
-// where neighbours differ. The output size is counted exactly by a first
-// emission pass, so the text is written into one allocation.
+// CSS generation in three steps. Collect: one entry per rule in use. Each
+// distinct at-rule list gets the level of each of its at-rules in the
+// configured order, and each distinct selector text its specificity (lexed
+// with NUL read as "&"); lists, specificities and selector texts are then
+// ranked once, so the sort compares integers before any rule text. Order: a
+// stable sort by block, specificity, property length, selector and the
+// remaining texts. Emit: walk the sorted entries keeping the stack of open
+// at-rule blocks, closing and opening only where neighbours differ. A first,
+// counting emission pass sizes the output exactly, so the text is written
+// into one allocation.
 #include "css/css_gen.h"
 
 #include <algorithm>
@@ -33,12 +35,16 @@ struct Level {
   auto operator<=>(const Level&) const = default;
 };
 
+// One rule to emit. The ranks order the entry's at-rule list, selector
+// specificity and selector text among all those in use, so that sorting
+// compares integers where it can.
 struct CssEntry {
   const Rule* rule = nullptr;
   uint64_t id = 0;
-  const Specificity* specificity = nullptr;
   uint64_t property_chars = 0;
-  size_t levels_begin = 0;  // this entry's levels in the shared level pool
+  uint32_t block_rank = 0;
+  uint32_t specificity_rank = 0;  // equal records share a rank
+  uint32_t selector_rank = 0;
 };
 
 // Length of the longest prefix of `list` that equals the at-rules of `rule`
@@ -77,84 +83,147 @@ Specificity selector_specificity(std::string_view selector) {
   return result;
 }
 
-class EntryOrder {
- public:
-  explicit EntryOrder(const std::vector<Level>& levels) : levels_(levels) {}
+// Hash and equality of at-rule lists by content, for interning them.
+struct ListHash {
+  size_t operator()(const std::vector<std::string>* list) const {
+    size_t seed = list->size();
+    for (const std::string& text : *list) {
+      seed = seed * 1099511628211ULL ^ std::hash<std::string_view>()(text);
+    }
+    return seed;
+  }
+};
+struct ListEqual {
+  bool operator()(const std::vector<std::string>* a, const std::vector<std::string>* b) const {
+    return *a == *b;
+  }
+};
 
-  bool operator()(const CssEntry& a, const CssEntry& b) const { return compare(a, b) < 0; }
+// One distinct at-rule list in use, with the level of each of its at-rules.
+struct Block {
+  const std::vector<std::string>* at_rules;
+  std::vector<Level> levels;
+};
+
+std::weak_ordering compare_blocks(const Block& a, const Block& b) {
+  const std::vector<std::string>& x = *a.at_rules;
+  const std::vector<std::string>& y = *b.at_rules;
+  for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
+    if (x[i] == y[i]) continue;
+    if (auto c = a.levels[i] <=> b.levels[i]; c != 0) return c;
+    return std::string_view(x[i]) <=> std::string_view(y[i]);
+  }
+  return x.size() <=> y.size();
+}
+
+std::weak_ordering compare_specificity(const Specificity& a, const Specificity& b) {
+  if (auto c = std::tie(a.ids, a.classes, a.elements) <=> std::tie(b.ids, b.classes, b.elements);
+      c != 0) {
+    return c;
+  }
+  if (auto c = b.where_count <=> a.where_count; c != 0) return c;
+  if (auto c = std::tie(a.ids_all, a.classes_all, a.elements_all) <=>
+               std::tie(b.ids_all, b.classes_all, b.elements_all);
+      c != 0) {
+    return c;
+  }
+  if (auto c = b.combinators <=> a.combinators; c != 0) return c;
+  return a.codes <=> b.codes;
+}
+
+// Ranks of `items` under `compare`: 0 for the least; equal items share a rank.
+template <typename T, typename Compare>
+std::vector<uint32_t> ranks_of(const std::vector<T>& items, Compare compare) {
+  std::vector<uint32_t> order(items.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return compare(items[a], items[b]) < 0; });
+  std::vector<uint32_t> ranks(items.size());
+  uint32_t rank = 0;
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (k > 0 && compare(items[order[k - 1]], items[order[k]]) < 0) ++rank;
+    ranks[order[k]] = rank;
+  }
+  return ranks;
+}
+
+// Entries of the rules in use, with the distinct at-rule lists and selectors
+// they refer to (the ranks hold indices into these until ranked).
+class Collector {
+ public:
+  explicit Collector(const Registry& registry) : registry_(registry) {}
+
+  std::vector<CssEntry> collect(const std::set<uint64_t>& used) {
+    auto next_used = used.begin();
+    for (const auto& [id, rule] : registry_.by_id) {
+      while (next_used != used.end() && *next_used < id) ++next_used;
+      if (next_used == used.end()) break;
+      if (*next_used == id) add(id, rule);
+    }
+    rank_entries();
+    return std::move(entries_);
+  }
 
  private:
-  std::weak_ordering compare(const CssEntry& a, const CssEntry& b) const {
-    if (auto c = compare_at_rules(a, b); c != 0) return c;
-    if (a.specificity != b.specificity) {
-      if (auto c = compare_specificity(*a.specificity, *b.specificity); c != 0) return c;
+  void add(uint64_t id, const Rule& rule) {
+    auto [block, new_block] =
+        block_index_.try_emplace(&rule.at_rules, static_cast<uint32_t>(blocks_.size()));
+    if (new_block) blocks_.push_back(Block{&rule.at_rules, levels_of(rule.at_rules)});
+    auto [selector, new_selector] =
+        selector_index_.try_emplace(rule.selector, static_cast<uint32_t>(selectors_.size()));
+    if (new_selector) {
+      selectors_.push_back(rule.selector);
+      specificities_.push_back(selector_specificity(rule.selector));
     }
-    if (auto c = a.property_chars <=> b.property_chars; c != 0) return c;
-    return compare_texts(*a.rule, *b.rule);
+    entries_.push_back(CssEntry{&rule, id, count_chars(rule.property), block->second,
+                                selector->second, selector->second});
   }
 
-  std::weak_ordering compare_at_rules(const CssEntry& a, const CssEntry& b) const {
-    const std::vector<std::string>& x = a.rule->at_rules;
-    const std::vector<std::string>& y = b.rule->at_rules;
-    for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
-      if (x[i] == y[i]) continue;
-      const Level& lx = levels_[a.levels_begin + i];
-      const Level& ly = levels_[b.levels_begin + i];
-      if (auto c = lx <=> ly; c != 0) return c;
-      return std::string_view(x[i]) <=> std::string_view(y[i]);
+  std::vector<Level> levels_of(const std::vector<std::string>& at_rules) const {
+    std::vector<Level> levels;
+    levels.reserve(at_rules.size());
+    for (size_t i = 0; i < at_rules.size(); ++i) {
+      levels.push_back(level_at(at_rules, i, registry_.at_rule_order));
     }
-    return x.size() <=> y.size();
+    return levels;
   }
 
-  static std::weak_ordering compare_specificity(const Specificity& a, const Specificity& b) {
-    if (auto c = std::tie(a.ids, a.classes, a.elements) <=> std::tie(b.ids, b.classes, b.elements);
-        c != 0) {
-      return c;
+  void rank_entries() {
+    std::vector<uint32_t> block_ranks = ranks_of(blocks_, compare_blocks);
+    std::vector<uint32_t> specificity_ranks = ranks_of(specificities_, compare_specificity);
+    std::vector<uint32_t> selector_ranks =
+        ranks_of(selectors_, [](std::string_view a, std::string_view b) { return a <=> b; });
+    for (CssEntry& entry : entries_) {
+      entry.block_rank = block_ranks[entry.block_rank];
+      entry.specificity_rank = specificity_ranks[entry.specificity_rank];
+      entry.selector_rank = selector_ranks[entry.selector_rank];
     }
-    if (auto c = b.where_count <=> a.where_count; c != 0) return c;
-    if (auto c = std::tie(a.ids_all, a.classes_all, a.elements_all) <=>
-                 std::tie(b.ids_all, b.classes_all, b.elements_all);
-        c != 0) {
-      return c;
-    }
-    if (auto c = b.combinators <=> a.combinators; c != 0) return c;
-    return a.codes <=> b.codes;
   }
 
-  static std::weak_ordering compare_texts(const Rule& a, const Rule& b) {
-    using V = std::string_view;
-    if (auto c = V(a.selector) <=> V(b.selector); c != 0) return c;
-    if (auto c = V(a.property) <=> V(b.property); c != 0) return c;
-    if (auto c = V(a.declaration) <=> V(b.declaration); c != 0) return c;
-    if (auto c = V(a.at_rule_kind) <=> V(b.at_rule_kind); c != 0) return c;
-    if (auto c = a.min_width <=> b.min_width; c != 0) return c;
-    return a.max_width <=> b.max_width;
-  }
-
-  const std::vector<Level>& levels_;
+  const Registry& registry_;
+  std::vector<CssEntry> entries_;
+  std::unordered_map<const std::vector<std::string>*, uint32_t, ListHash, ListEqual> block_index_;
+  std::vector<Block> blocks_;
+  std::unordered_map<std::string_view, uint32_t> selector_index_;
+  std::vector<std::string_view> selectors_;
+  std::vector<Specificity> specificities_;
 };
 
-struct Collected {
-  std::vector<CssEntry> entries;
-  std::vector<Level> levels;
-  std::unordered_map<std::string_view, Specificity> specificities;
-};
-
-void collect(const Registry& registry, const std::set<uint64_t>& used, Collected& out) {
-  auto next_used = used.begin();
-  for (const auto& [id, rule] : registry.by_id) {
-    while (next_used != used.end() && *next_used < id) ++next_used;
-    if (next_used == used.end()) break;
-    if (*next_used != id) continue;
-    CssEntry entry{&rule, id, nullptr, count_chars(rule.property), out.levels.size()};
-    for (size_t i = 0; i < rule.at_rules.size(); ++i) {
-      out.levels.push_back(level_at(rule.at_rules, i, registry.at_rule_order));
-    }
-    auto [slot, inserted] = out.specificities.try_emplace(rule.selector);
-    if (inserted) slot->second = selector_specificity(rule.selector);
-    entry.specificity = &slot->second;
-    out.entries.push_back(entry);
+// The full entry order: at-rule blocks, specificity, property length,
+// selector text, then the remaining rule texts and width bounds.
+bool entry_less(const CssEntry& a, const CssEntry& b) {
+  if (auto c = std::tie(a.block_rank, a.specificity_rank, a.property_chars, a.selector_rank) <=>
+               std::tie(b.block_rank, b.specificity_rank, b.property_chars, b.selector_rank);
+      c != 0) {
+    return c < 0;
   }
+  using V = std::string_view;
+  const Rule& x = *a.rule;
+  const Rule& y = *b.rule;
+  if (auto c = V(x.property) <=> V(y.property); c != 0) return c < 0;
+  if (auto c = V(x.declaration) <=> V(y.declaration); c != 0) return c < 0;
+  if (auto c = V(x.at_rule_kind) <=> V(y.at_rule_kind); c != 0) return c < 0;
+  return std::tie(x.min_width, x.max_width) < std::tie(y.min_width, y.max_width);
 }
 
 // Counts the bytes an emission would write.
@@ -191,21 +260,34 @@ void emit_selector(std::string_view selector, uint64_t id, Sink& sink) {
   sink.append(selector.substr(start));
 }
 
+// Closes the blocks of `open` that `at_rules` does not share and opens the
+// rest of `at_rules`.
+template <typename Sink>
+void switch_blocks(std::vector<std::string_view>& open, const std::vector<std::string>& at_rules,
+                   Sink& sink) {
+  size_t common = 0;
+  while (common < open.size() && common < at_rules.size() && open[common] == at_rules[common]) {
+    ++common;
+  }
+  for (size_t i = common; i < open.size(); ++i) sink.append('}');
+  open.resize(common);
+  for (size_t i = common; i < at_rules.size(); ++i) {
+    sink.append(at_rules[i]);
+    sink.append('{');
+    open.push_back(at_rules[i]);
+  }
+}
+
+// Writes the sorted entries; entries with the same block rank hold the same
+// at-rule list, so the open blocks change only where the rank changes.
 template <typename Sink>
 void emit(const std::vector<CssEntry>& entries, Sink& sink) {
   std::vector<std::string_view> open;
+  uint32_t open_rank = 0;  // block rank of the entry that opened `open`
   for (const CssEntry& entry : entries) {
-    const std::vector<std::string>& at_rules = entry.rule->at_rules;
-    size_t common = 0;
-    while (common < open.size() && common < at_rules.size() && open[common] == at_rules[common]) {
-      ++common;
-    }
-    for (size_t i = common; i < open.size(); ++i) sink.append('}');
-    open.resize(common);
-    for (size_t i = common; i < at_rules.size(); ++i) {
-      sink.append(at_rules[i]);
-      sink.append('{');
-      open.push_back(at_rules[i]);
+    if (open_rank != entry.block_rank || &entry == entries.data()) {
+      switch_blocks(open, entry.rule->at_rules, sink);
+      open_rank = entry.block_rank;
     }
     emit_selector(entry.rule->selector, entry.id, sink);
     sink.append('{');
@@ -219,15 +301,13 @@ void emit(const std::vector<CssEntry>& entries, Sink& sink) {
 
 std::string generate_css(const Registry& registry, const std::set<uint64_t>& used) {
   TaskGuard guard = task_start("css.generate");
-  Collected collected;
-  collect(registry, used, collected);
-  std::stable_sort(collected.entries.begin(), collected.entries.end(),
-                   EntryOrder(collected.levels));
+  std::vector<CssEntry> entries = Collector(registry).collect(used);
+  std::stable_sort(entries.begin(), entries.end(), entry_less);
   CountingSink counter;
-  emit(collected.entries, counter);
+  emit(entries, counter);
   StringSink writer;
   writer.text.reserve(counter.size);
-  emit(collected.entries, writer);
+  emit(entries, writer);
   return std::move(writer.text);
 }
 
