@@ -47,7 +47,7 @@ struct CssEntry {
   uint32_t selector_rank = 0;
 };
 
-// Length of the longest prefix of `list` that equals the at-rules of `rule`
+// Length of the longest prefix of `list` that equals the entries of `at_rules`
 // ending at position `i`, 0 when none does.
 size_t match_length(const std::vector<std::string>& at_rules, size_t i,
                     const std::vector<std::string>& list) {
