@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <set>
 #include <tuple>
 
 #include "base/unicode.h"
@@ -36,22 +35,49 @@ bool same_data(const Segment* a, const Segment* b) {
          a->keep_indentation == b->keep_indentation && a->keep_new_lines == b->keep_new_lines;
 }
 
-// The active segments of one list, deepest (then highest region id) last.
+// The active segments of one list: a max-heap on (depth, region id) whose
+// ended segments are dropped lazily when they reach the top.
 class ActiveSet {
  public:
-  void add(const Segment& s, size_t index) { set_.emplace(s.depth, s.region, index, &s); }
-  void remove(const Segment& s, size_t index) { set_.erase({s.depth, s.region, index, &s}); }
-  const Segment* best() const { return set_.empty() ? nullptr : std::get<3>(*set_.rbegin()); }
+  explicit ActiveSet(const std::vector<Segment>& segments)
+      : segments_(segments), ended_(segments.size(), false) {}
+
+  void add(uint32_t index) {
+    heap_.push_back(index);
+    std::push_heap(heap_.begin(), heap_.end(), Shallower{segments_});
+  }
+  void remove(uint32_t index) { ended_[index] = true; }
+
+  // The deepest active segment (highest region id on equal depth), or null.
+  const Segment* best() {
+    while (!heap_.empty() && ended_[heap_.front()]) {
+      std::pop_heap(heap_.begin(), heap_.end(), Shallower{segments_});
+      heap_.pop_back();
+    }
+    return heap_.empty() ? nullptr : &segments_[heap_.front()];
+  }
 
  private:
-  std::set<std::tuple<int, uint64_t, size_t, const Segment*>> set_;
+  struct Shallower {
+    const std::vector<Segment>& segments;
+    bool operator()(uint32_t a, uint32_t b) const {
+      const Segment& x = segments[a];
+      const Segment& y = segments[b];
+      return std::tie(x.depth, x.region, a) < std::tie(y.depth, y.region, b);
+    }
+  };
+
+  const std::vector<Segment>& segments_;
+  std::vector<bool> ended_;
+  std::vector<uint32_t> heap_;
 };
 
+// A segment's start or end.
 struct Event {
   size_t pos;
+  uint32_t index;  // in its list
   uint8_t list;
   bool start;
-  size_t index;
 };
 
 Piece text_or_removed(const Segment* text, const Segment* removed) {
@@ -69,45 +95,63 @@ Piece choose(const Segment* text, const Segment* string, const Segment* removed)
   return text_or_removed(text, removed);
 }
 
-void add_piece(std::vector<Piece>& pieces, size_t start, size_t end, Piece piece) {
-  if (!pieces.empty() && pieces.back().end == start && pieces.back().treatment == piece.treatment &&
-      same_data(pieces.back().segment, piece.segment)) {
-    pieces.back().end = end;
-    return;
-  }
-  piece.start = start;
-  piece.end = end;
-  pieces.push_back(piece);
-}
+// Collects stretches into maximal pieces and hands each finished piece to
+// `emit`.
+template <typename Emit>
+class PieceJoiner {
+ public:
+  explicit PieceJoiner(Emit& emit) : emit_(emit) {}
 
-std::vector<Piece> cut_pieces(size_t size, const Plan& plan) {
+  void add(size_t start, size_t end, Piece piece) {
+    if (current_.end == start && current_.end > current_.start &&
+        current_.treatment == piece.treatment && same_data(current_.segment, piece.segment)) {
+      current_.end = end;
+      return;
+    }
+    finish();
+    piece.start = start;
+    piece.end = end;
+    current_ = piece;
+  }
+
+  void finish() {
+    if (current_.end > current_.start) emit_(current_);
+    current_ = Piece{};
+  }
+
+ private:
+  Emit& emit_;
+  Piece current_;
+};
+
+// Sweeps the plan's events and calls `emit` for each piece, in file order.
+template <typename Emit>
+void cut_pieces(size_t size, const Plan& plan, Emit emit) {
   const std::array<const std::vector<Segment>*, 3> lists{&plan.text_segments, &plan.string_segments,
                                                          &plan.removed_ranges};
   std::vector<Event> events;
+  events.reserve(2 * (lists[0]->size() + lists[1]->size() + lists[2]->size()));
   for (uint8_t list = 0; list < lists.size(); ++list) {
-    for (size_t i = 0; i < lists[list]->size(); ++i) {
+    for (uint32_t i = 0; i < lists[list]->size(); ++i) {
       const Segment& s = (*lists[list])[i];
-      events.push_back(Event{s.start, list, true, i});
-      events.push_back(Event{s.end, list, false, i});
+      events.push_back(Event{s.start, i, list, true});
+      events.push_back(Event{s.end, i, list, false});
     }
   }
   std::sort(events.begin(), events.end(),
             [](const Event& a, const Event& b) { return a.pos < b.pos; });
-  std::array<ActiveSet, 3> active;
-  std::vector<Piece> pieces;
+  std::array<ActiveSet, 3> active{ActiveSet(*lists[0]), ActiveSet(*lists[1]), ActiveSet(*lists[2])};
+  PieceJoiner<Emit> joiner(emit);
   size_t pos = 0;
   for (const Event& event : events) {
     if (event.pos > pos) {
-      add_piece(pieces, pos, event.pos,
-                choose(active[0].best(), active[1].best(), active[2].best()));
+      joiner.add(pos, event.pos, choose(active[0].best(), active[1].best(), active[2].best()));
       pos = event.pos;
     }
-    const Segment& s = (*lists[event.list])[event.index];
-    event.start ? active[event.list].add(s, event.index)
-                : active[event.list].remove(s, event.index);
+    event.start ? active[event.list].add(event.index) : active[event.list].remove(event.index);
   }
-  if (pos < size) add_piece(pieces, pos, size, Piece{});
-  return pieces;
+  if (pos < size) joiner.add(pos, size, Piece{});
+  joiner.finish();
 }
 
 // Replaces each run of white space by one space.
@@ -164,11 +208,11 @@ class Renderer {
       : text_(text), lexer_(new_lexer(directive_names)), root_(NodeKind::Template) {}
 
   Node run(const Plan& plan) {
-    for (const Piece& piece : cut_pieces(text_.size(), plan)) {
+    cut_pieces(text_.size(), plan, [this](const Piece& piece) {
       const std::string_view slice = text_.substr(piece.start, piece.end - piece.start);
       if (piece.treatment == Treatment::Text) write_text(piece, slice);
       if (piece.treatment == Treatment::String) write_string(*piece.segment, slice);
-    }
+    });
     push_text(root_, pending_);
     return std::move(root_);
   }
