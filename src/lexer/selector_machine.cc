@@ -6,6 +6,8 @@
 // part shows what they were: a run between two compound selectors makes a
 // Descendant combinator of its first white-space characters (the rest, and
 // comments, are Space); anywhere else the whole run is Space.
+#include <cctype>
+
 #include "base/unicode.h"
 #include "lexer/parser.h"
 
@@ -155,8 +157,26 @@ bool Parser::parse_pseudo_argument(std::string_view name) {
   return true;
 }
 
-// An An+B expression (digits, letters, "+", "-", white space) as a Value,
-// optionally followed by the word "of" (a Keyword) and a selector list.
+namespace {
+
+// True when the run of letters, digits, "+" and "-" at byte `pos` reads as
+// part of an An+B expression ("2n+1", "-n", "odd", "even").
+bool is_an_plus_b_word(std::string_view text, size_t pos) {
+  size_t end = pos;
+  while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) ||
+                               text[end] == '+' || text[end] == '-')) {
+    ++end;
+  }
+  const std::string word = ascii_lower(text.substr(pos, end - pos));
+  if (word == "odd" || word == "even") return true;
+  return word.find_first_not_of("0123456789n+-") == std::string::npos;
+}
+
+}  // namespace
+
+// An An+B expression as a Value of Char and Space nodes, optionally followed
+// by the word "of" (a Keyword) and a selector list; a selector list may also
+// follow without "of", or stand alone.
 bool Parser::parse_nth_argument() {
   bool any = false;
   bool after_space = false;
@@ -177,7 +197,14 @@ bool Parser::parse_nth_argument() {
       PathScope selector(*this, {NodeKind::Selector});
       return parse_selector_list(SelectorMode::List);
     }
-    if (!is_ascii_letter(c) && !is_ascii_digit(c) && c != U'+' && c != U'-') return false;
+    const bool an_plus_b =
+        c == U'+' || c == U'-' || is_ascii_digit(c) ||
+        (is_ascii_letter(c) && ((any && !after_space) || is_an_plus_b_word(text_, pos_)));
+    if (!an_plus_b) {
+      if (!is_simple_start(c)) return false;
+      PathScope selector(*this, {NodeKind::Selector});
+      return parse_selector_list(SelectorMode::List);
+    }
     PathScope value(*this, {NodeKind::Value});
     take(NodeKind::Char);
     any = true;
