@@ -53,7 +53,7 @@ Status flatten_at_rule(const Node& at_rule, const Scope& scope, std::vector<Norm
   return {};
 }
 
-// Emits the rule of `block` (when it has declarations), then its nested
+// Emits the rule of `block` (dropped later when it has no declaration), then its nested
 // rules and at-rules in order. A nested at-rule is an AtRule item (or
 // several in a row) followed by a Rule item without selector holding the
 // at-rule's block.
@@ -82,7 +82,6 @@ Status flatten_block(const Node& block, const Scope& scope, std::vector<Normaliz
     }
     at_rule_scope = scope;
   }
-  if (out[own].declarations.empty()) out.erase(out.begin() + static_cast<ptrdiff_t>(own));
   return {};
 }
 
@@ -102,6 +101,9 @@ Result<std::vector<NormalizedRule>> normalize_region(const Node& velt) {
   std::vector<NormalizedRule> rules;
   const Node* block = find_child(*rule, NodeKind::Declaration);
   if (block != nullptr) ZV_TRY_STATUS(flatten_block(*block, scope, rules));
+  // Every block put its own rule in place before its nested rules; the ones
+  // that got no declaration go now, in one pass.
+  std::erase_if(rules, [](const NormalizedRule& rule) { return rule.declarations.empty(); });
   return rules;
 }
 
