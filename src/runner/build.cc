@@ -36,21 +36,43 @@ struct PreparedRegistry {
   uint64_t counter_before = 0;
 };
 
-std::set<uint64_t> previous_used_ids(const BuildState& state) {
-  TaskGuard task = task_start("state.used");
-  return collect_used_ids(state.records);
-}
+// The IDs used by the previous build's records: all of them, and those of
+// the paths this build does not touch.
+struct PreviousUse {
+  std::set<uint64_t> all;
+  std::set<uint64_t> untouched;
+};
 
-// The paths a build touches: every changed and every removed path.
-std::unordered_set<std::string_view> touched_paths(const ScanResult& scan) {
+PreviousUse previous_use(const BuildState& state, const ScanResult& scan) {
+  TaskGuard task = task_start("state.used");
+  IdUsage usage(state.records);
+  PreviousUse use;
+  use.all = usage.ids();
   std::unordered_set<std::string_view> touched;
   touched.reserve(scan.changed.size() + scan.removed.size());
-  for (const ChangedFile& file : scan.changed) touched.insert(file.path);
-  for (const RemovedFile& file : scan.removed) touched.insert(file.path);
-  return touched;
+  for (const ChangedFile& file : scan.changed) {
+    if (touched.insert(file.path).second) usage.drop(state.records, file.path);
+  }
+  for (const RemovedFile& file : scan.removed) {
+    if (touched.insert(file.path).second) usage.drop(state.records, file.path);
+  }
+  use.untouched = usage.ids();
+  return use;
 }
 
-PreparedRegistry prepare_registry(BuildState& state, const ScanResult& scan, bool fresh) {
+// The restored registry reduced to the rules of untouched records; only
+// those rules are copied, and the key index is rebuilt by retain.
+Registry retained_copy(const Registry& registry, const std::set<uint64_t>& keep) {
+  Registry copy;
+  copy.counter = registry.counter;
+  for (const auto& [id, rule] : registry.by_id) {
+    if (keep.contains(id)) copy.by_id.emplace_hint(copy.by_id.end(), id, rule);
+  }
+  retain(copy, keep);
+  return copy;
+}
+
+PreparedRegistry prepare_registry(BuildState& state, const PreviousUse& use, bool fresh) {
   TaskGuard task = task_start("registry.prepare");
   PreparedRegistry prepared;
   if (fresh) return prepared;
@@ -62,13 +84,7 @@ PreparedRegistry prepare_registry(BuildState& state, const ScanResult& scan, boo
     return prepared;
   }
   prepared.source = RegistrySource::RetainedCopy;
-  prepared.registry = state.registry;
-  std::unordered_set<std::string_view> touched = touched_paths(scan);
-  std::set<uint64_t> keep;
-  for (const auto& [path, ids] : state.records) {
-    if (!touched.contains(path)) keep.insert(ids.begin(), ids.end());
-  }
-  retain(prepared.registry, keep);
+  prepared.registry = retained_copy(state.registry, use.untouched);
   return prepared;
 }
 
@@ -250,7 +266,8 @@ Result<std::vector<FileRecord>> compile_files(CompileContext& ctx,
 // Everything a build writes besides the per-file outputs.
 struct Generated {
   RebuildPlan plan;
-  std::optional<FileRecords> records;  // present when rebuilt
+  // Present when the state's records were rebuilt in place; undoes that.
+  std::optional<RecordsUndo> undo;
   std::optional<std::string> css;
   std::optional<std::string> cache;
   std::optional<std::string> signal;
@@ -274,19 +291,24 @@ std::optional<std::string> make_signal(const ProjectConfig& config,
   return signal_text(config.signal_content, time_text_now(), processed_paths, removed_paths);
 }
 
-Result<Generated> generate(const BuildState& state, const Registry& registry,
-                           const std::set<uint64_t>& previous_used,
+// Decides what changed and produces the CSS text, the cache bytes and the
+// signal text. Rebuilt records go straight into the state (undone when the
+// build fails later); on failure here the state is as before.
+Result<Generated> generate(BuildState& state, const Registry& registry, const PreviousUse& use,
                            const std::vector<FileRecord>& processed, const ScanResult& scan,
                            bool fresh, bool force_css) {
   Generated out;
-  out.plan = plan_rebuild(state.records, previous_used, processed, scan.removed, fresh, force_css);
-  if (out.plan.records) {
-    out.records = rebuild_records(state.records, processed, scan.removed, fresh);
-  }
+  out.plan = plan_rebuild(state.records, use.all, use.untouched, processed, scan.removed, fresh,
+                          force_css);
   if (out.plan.css) out.css = generate_css(registry, out.plan.used_now);
-  if (out.records) {
-    ZV_TRY(std::string bytes, encode_task(registry, *out.records));
-    out.cache = std::move(bytes);
+  if (out.plan.records) {
+    out.undo = apply_record_changes(state.records, processed, scan.removed, fresh);
+    Result<std::string> bytes = encode_task(registry, state.records);
+    if (!bytes.ok()) {
+      undo_record_changes(state.records, std::move(*out.undo));
+      return bytes.take_error();
+    }
+    out.cache = std::move(bytes).value();
   }
   out.signal = make_signal(state.config, processed, scan.removed);
   return out;
@@ -324,16 +346,16 @@ Status write_all(BuildState& state, const std::vector<FileRecord>& processed,
   return {};
 }
 
-// Hands the registry and records to the state for the next build.
+// Hands the registry to the state for the next build (the records are
+// already there) and marks the processed files as unchanged.
 void commit_state(BuildState& state, PreparedRegistry& prepared,
                   const std::set<uint64_t>& previous_used, const std::vector<FileRecord>& processed,
-                  Generated& generated) {
+                  const Generated& generated) {
   if (prepared.source == RegistrySource::TakenFromState &&
       generated.plan.used_now != previous_used) {
     retain(prepared.registry, generated.plan.used_now);
   }
   state.registry = std::move(prepared.registry);
-  if (generated.records) state.records = std::move(*generated.records);
   for (const FileRecord& record : processed) {
     mark_processed(state.known, record.path, record.source_time);
   }
@@ -357,21 +379,24 @@ BuildReport make_report(const std::vector<FileRecord>& processed) {
 Result<BuildReport> run_build(BuildState& state, const ScanResult& scan, bool fresh,
                               bool force_css) {
   TaskGuard task = task_start("compile.process");
-  const std::set<uint64_t> previous_used = previous_used_ids(state);
-  PreparedRegistry prepared = prepare_registry(state, scan, fresh);
+  const PreviousUse use = previous_use(state, scan);
+  PreparedRegistry prepared = prepare_registry(state, use, fresh);
   prepared.registry.at_rule_order = at_rule_order(state.config);
   CompileContext ctx{state.config, prepared.registry, state.reuse, {}, {}, {}};
   Result<std::vector<FileRecord>> processed = compile_files(ctx, scan.changed);
-  Result<Generated> generated = processed.ok() ? generate(state, prepared.registry, previous_used,
-                                                          *processed, scan, fresh, force_css)
-                                               : Result<Generated>(processed.take_error());
+  Result<Generated> generated =
+      processed.ok() ? generate(state, prepared.registry, use, *processed, scan, fresh, force_css)
+                     : Result<Generated>(processed.take_error());
   Status written = generated.ok() ? write_all(state, *processed, scan, *generated)
                                   : Status(generated.take_error());
   if (!written.ok()) {
-    give_back_registry(state, prepared, previous_used);
+    if (generated.ok() && generated->undo) {
+      undo_record_changes(state.records, std::move(*generated->undo));
+    }
+    give_back_registry(state, prepared, use.all);
     return written.take_error();
   }
-  commit_state(state, prepared, previous_used, *processed, *generated);
+  commit_state(state, prepared, use.all, *processed, *generated);
   return make_report(*processed);
 }
 

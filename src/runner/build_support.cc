@@ -4,6 +4,7 @@
 // between compiling and writing.
 #include "runner/build_support.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "log/log.h"
@@ -76,17 +77,30 @@ std::string signal_text(std::string_view content, std::string_view time,
   return text;
 }
 
-namespace {
-
-// The paths a build touches: every processed and every removed path.
-std::unordered_set<std::string_view> touched_paths(std::span<const FileRecord> processed,
-                                                   std::span<const RemovedFile> removed) {
-  std::unordered_set<std::string_view> touched;
-  touched.reserve(processed.size() + removed.size());
-  for (const FileRecord& record : processed) touched.insert(record.path);
-  for (const RemovedFile& file : removed) touched.insert(file.path);
-  return touched;
+IdUsage::IdUsage(const FileRecords& records) {
+  for (const auto& [path, ids] : records) {
+    for (uint64_t id : ids) ++counts_[id];
+  }
 }
+
+void IdUsage::drop(const FileRecords& records, const std::string& path) {
+  auto record = records.find(path);
+  if (record == records.end()) return;
+  for (uint64_t id : record->second) {
+    auto count = counts_.find(id);
+    if (count != counts_.end() && --count->second == 0) counts_.erase(count);
+  }
+}
+
+std::set<uint64_t> IdUsage::ids() const {
+  std::vector<uint64_t> sorted;
+  sorted.reserve(counts_.size());
+  for (const auto& [id, count] : counts_) sorted.push_back(id);
+  std::sort(sorted.begin(), sorted.end());
+  return std::set<uint64_t>(sorted.begin(), sorted.end());
+}
+
+namespace {
 
 // True when some processed file's IDs differ from its previous record.
 bool processed_ids_changed(const FileRecords& previous, std::span<const FileRecord> processed) {
@@ -106,18 +120,24 @@ bool removed_had_record(const FileRecords& previous, std::span<const RemovedFile
   return false;
 }
 
+// Remembers the current entry of `path` once, before its first change.
+void save_entry(const FileRecords& records, const std::string& path, RecordsUndo& undo,
+                std::unordered_set<std::string_view>& saved) {
+  if (undo.all || !saved.insert(path).second) return;
+  auto found = records.find(path);
+  undo.entries.emplace_back(path, found == records.end()
+                                      ? std::nullopt
+                                      : std::optional<std::set<uint64_t>>(found->second));
+}
+
 }  // namespace
 
 RebuildPlan plan_rebuild(const FileRecords& previous, const std::set<uint64_t>& previous_used,
+                         const std::set<uint64_t>& untouched_used,
                          std::span<const FileRecord> processed,
                          std::span<const RemovedFile> removed, bool fresh, bool force_css) {
   RebuildPlan plan;
-  if (!fresh) {
-    std::unordered_set<std::string_view> touched = touched_paths(processed, removed);
-    for (const auto& [path, ids] : previous) {
-      if (!touched.contains(path)) plan.used_now.insert(ids.begin(), ids.end());
-    }
-  }
+  if (!fresh) plan.used_now = untouched_used;
   for (const FileRecord& record : processed) {
     plan.used_now.insert(record.class_ids.begin(), record.class_ids.end());
   }
@@ -127,24 +147,38 @@ RebuildPlan plan_rebuild(const FileRecords& previous, const std::set<uint64_t>& 
   return plan;
 }
 
-FileRecords rebuild_records(FileRecords previous, std::span<const FileRecord> processed,
-                            std::span<const RemovedFile> removed, bool fresh) {
-  if (fresh) previous.clear();
-  for (const RemovedFile& file : removed) previous.erase(file.path);
+RecordsUndo apply_record_changes(FileRecords& records, std::span<const FileRecord> processed,
+                                 std::span<const RemovedFile> removed, bool fresh) {
+  RecordsUndo undo;
+  if (fresh) undo.all = std::exchange(records, FileRecords{});
+  std::unordered_set<std::string_view> saved;
+  for (const RemovedFile& file : removed) {
+    save_entry(records, file.path, undo, saved);
+    records.erase(file.path);
+  }
   for (const FileRecord& record : processed) {
+    save_entry(records, record.path, undo, saved);
     if (record.class_ids.empty()) {
-      previous.erase(record.path);
+      records.erase(record.path);
     } else {
-      previous[record.path] = record.class_ids;
+      records[record.path] = record.class_ids;
     }
   }
-  return previous;
+  return undo;
 }
 
-std::set<uint64_t> collect_used_ids(const FileRecords& records) {
-  std::set<uint64_t> used;
-  for (const auto& [path, ids] : records) used.insert(ids.begin(), ids.end());
-  return used;
+void undo_record_changes(FileRecords& records, RecordsUndo undo) {
+  if (undo.all) {
+    records = std::move(*undo.all);
+    return;
+  }
+  for (auto& [path, ids] : undo.entries) {
+    if (ids) {
+      records[path] = std::move(*ids);
+    } else {
+      records.erase(path);
+    }
+  }
 }
 
 }  // namespace zeviziz

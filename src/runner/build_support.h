@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,25 @@ std::string signal_text(std::string_view content, std::string_view time,
                         std::span<const std::string> processed,
                         std::span<const std::string> removed);
 
+// The class IDs used by a set of per-file records, with the number of
+// records that use each, so that the IDs of all records but a few can be
+// found without walking every record again.
+class IdUsage {
+ public:
+  // Counts the IDs of every record.
+  explicit IdUsage(const FileRecords& records);
+
+  // Forgets the IDs of the record of `path`, if `records` holds one. Each
+  // path must be dropped at most once.
+  void drop(const FileRecords& records, const std::string& path);
+
+  // Returns the IDs used by at least one remaining record, ascending.
+  std::set<uint64_t> ids() const;
+
+ private:
+  std::unordered_map<uint64_t, uint32_t> counts_;
+};
+
 // What a build regenerates, decided after all files were compiled.
 struct RebuildPlan {
   // IDs of the previous records of untouched paths plus the IDs of the new
@@ -66,23 +86,32 @@ struct RebuildPlan {
   bool css = false;
 };
 
-// Decides what to regenerate. Records are rebuilt when `fresh` or
-// `force_css`, when the used IDs changed, when a removed path had a record,
-// or when a processed file's ID set differs from its previous record (no
-// record counts as the empty set). CSS is regenerated when `fresh`,
-// `force_css` or the used IDs changed. A fresh build disregards the previous
-// records, since it starts from an empty registry.
+// Decides what to regenerate. `untouched_used` holds the IDs of the previous
+// records whose paths the build did not touch. Records are rebuilt when
+// `fresh` or `force_css`, when the used IDs changed, when a removed path had
+// a record, or when a processed file's ID set differs from its previous
+// record (no record counts as the empty set). CSS is regenerated when
+// `fresh`, `force_css` or the used IDs changed. A fresh build disregards the
+// previous records, since it starts from an empty registry.
 RebuildPlan plan_rebuild(const FileRecords& previous, const std::set<uint64_t>& previous_used,
+                         const std::set<uint64_t>& untouched_used,
                          std::span<const FileRecord> processed,
                          std::span<const RemovedFile> removed, bool fresh, bool force_css);
 
-// Returns the records for the next build: the previous ones (none when
-// `fresh`), minus removed paths, with each processed file's record replaced
-// by its new IDs; a processed file that uses no ID has no record.
-FileRecords rebuild_records(FileRecords previous, std::span<const FileRecord> processed,
-                            std::span<const RemovedFile> removed, bool fresh);
+// What apply_record_changes replaced, to put it back.
+struct RecordsUndo {
+  std::optional<FileRecords> all;  // the whole previous table (fresh builds)
+  std::vector<std::pair<std::string, std::optional<std::set<uint64_t>>>> entries;
+};
 
-// Returns every ID of every record, ascending, without duplicates.
-std::set<uint64_t> collect_used_ids(const FileRecords& records);
+// Turns `records` into the records for the next build, in place: all of them
+// dropped when `fresh`, removed paths dropped, and each processed file's
+// record replaced by its new IDs (a file that uses no ID has no record).
+// Returns what is needed to undo the change.
+RecordsUndo apply_record_changes(FileRecords& records, std::span<const FileRecord> processed,
+                                 std::span<const RemovedFile> removed, bool fresh);
+
+// Restores `records` to what it was before apply_record_changes.
+void undo_record_changes(FileRecords& records, RecordsUndo undo);
 
 }  // namespace zeviziz

@@ -105,27 +105,46 @@ TEST(PlanRebuild, Decisions) {
       {"fresh ignores previous", {record("a.html", {1, 2})}, {}, true, false, {1, 2}, true, true},
   };
   for (const Case& c : cases) {
-    RebuildPlan plan =
-        plan_rebuild(previous, previous_used, c.processed, c.removed, c.fresh, c.force);
+    IdUsage usage(previous);
+    for (const FileRecord& r : c.processed) usage.drop(previous, r.path);
+    for (const RemovedFile& r : c.removed) usage.drop(previous, r.path);
+    RebuildPlan plan = plan_rebuild(previous, previous_used, usage.ids(), c.processed, c.removed,
+                                    c.fresh, c.force);
     EXPECT_EQ(plan.used_now, c.used_now) << c.name;
     EXPECT_EQ(plan.records, c.records) << c.name;
     EXPECT_EQ(plan.css, c.css) << c.name;
   }
 }
 
-TEST(RebuildRecords, ReplacesRemovesAndDropsEmpty) {
-  const FileRecords previous = {{"a.html", {1}}, {"b.html", {2}}, {"c.html", {3}}};
-  const std::vector<FileRecord> processed = {record("a.html", {4}), record("c.html", {}),
-                                             record("d.html", {5})};
-  const std::vector<RemovedFile> removed = {{"b.html", std::nullopt}};
-  EXPECT_EQ(rebuild_records(previous, processed, removed, false),
-            (FileRecords{{"a.html", {4}}, {"d.html", {5}}}));
-  EXPECT_EQ(rebuild_records(previous, {}, {}, true), FileRecords{});
+TEST(IdUsage, CountsRecordsPerId) {
+  const FileRecords records = {{"a", {3, 1}}, {"b", {1, 7}}, {"c", {7}}};
+  IdUsage usage(records);
+  EXPECT_EQ(usage.ids(), (std::set<uint64_t>{1, 3, 7}));
+  usage.drop(records, "b");
+  EXPECT_EQ(usage.ids(), (std::set<uint64_t>{1, 3, 7}));
+  usage.drop(records, "a");
+  EXPECT_EQ(usage.ids(), (std::set<uint64_t>{7}));
+  usage.drop(records, "missing");
+  usage.drop(records, "c");
+  EXPECT_TRUE(usage.ids().empty());
+  EXPECT_TRUE(IdUsage(FileRecords{}).ids().empty());
 }
 
-TEST(CollectUsedIds, UnionOfAllRecords) {
-  EXPECT_EQ(collect_used_ids({{"a", {3, 1}}, {"b", {1, 7}}}), (std::set<uint64_t>{1, 3, 7}));
-  EXPECT_TRUE(collect_used_ids({}).empty());
+TEST(RecordChanges, ApplyAndUndo) {
+  const FileRecords previous = {{"a.html", {1}}, {"b.html", {2}}, {"c.html", {3}}};
+  const std::vector<FileRecord> processed = {record("a.html", {4}), record("c.html", {}),
+                                             record("d.html", {5}), record("a.html", {6})};
+  const std::vector<RemovedFile> removed = {{"b.html", std::nullopt}};
+  FileRecords records = previous;
+  RecordsUndo undo = apply_record_changes(records, processed, removed, false);
+  EXPECT_EQ(records, (FileRecords{{"a.html", {6}}, {"d.html", {5}}}));
+  undo_record_changes(records, std::move(undo));
+  EXPECT_EQ(records, previous);
+
+  undo = apply_record_changes(records, {}, {}, true);
+  EXPECT_EQ(records, FileRecords{});
+  undo_record_changes(records, std::move(undo));
+  EXPECT_EQ(records, previous);
 }
 
 }  // namespace
