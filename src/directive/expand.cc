@@ -8,7 +8,10 @@
 //
 // Selector values that start with "&" or "*" cannot follow the trigger "!"
 // directly (the lexer does not start a rule on them), so they are probed as
-// a nested rule inside a block, whose selector grammar accepts them.
+// a nested rule inside a block, whose selector grammar accepts them. Values
+// that use "&" anywhere are probed that way too: in a region's own selector
+// "&" would stand for the carrying element, while a directive's "&" stands
+// for the rule it is applied to.
 #include <unordered_set>
 
 #include "base/unicode.h"
@@ -69,7 +72,7 @@ Node strip_placeholders(const Node& selector) {
 
 Result<Node> probe_selector(const DirectiveService& service, const std::string& value) {
   const std::string shown = "!" + value + "{x:x}";
-  const bool nested = value.starts_with('&') || value.starts_with('*');
+  const bool nested = value.find('&') != std::string::npos || value.starts_with('*');
   ZV_TRY(Node region, probe_region(service, nested ? "!{" + value + "{x:x}}" : shown, shown));
   const Node* rule = find_rule(region);
   if (rule != nullptr && nested) {

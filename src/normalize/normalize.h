@@ -80,8 +80,10 @@ Result<std::vector<Node>> normalize_tree(const Node& node);
 // normalize_tree walk, then AtRule nodes whose value is the normalised
 // prelude text, a Rule whose Selector starts each alternative with a Char
 // U+0000 placeholder (and a descendant Combinator when the alternative began
-// with white space), nested selectors and declarations in normalised form.
-// Fails like normalize_tree.
+// with white space) or, in an alternative that uses "&", has the placeholder
+// in place of each "&"; nested selectors and declarations in normalised
+// form. A region normalised before is left as it is. Fails like
+// normalize_tree.
 Result<Node> normalize_working_region(const Node& region);
 
 // One flattened rule of a region.

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "base/unicode.h"
+#include "css/selector.h"
 #include "lexer/lexer.h"
 #include "normalize/declaration.h"
 #include "normalize/normalize.h"
@@ -90,9 +91,39 @@ bool starts_with_white_space(std::span<const Node> nodes) {
          first.children.front().kind == NodeKind::Descendant;
 }
 
-// The region's own selector: each alternative starts with the class
-// placeholder, followed by a descendant combinator when the alternative
-// began with white space.
+Node placeholder_node() {
+  return Node(NodeKind::Char, std::string(1, kClassPlaceholder));
+}
+
+bool holds_placeholder(const Node& node) {
+  if (node.kind == NodeKind::Char && node.value == std::string(1, kClassPlaceholder)) return true;
+  return std::ranges::any_of(node.children, holds_placeholder);
+}
+
+// One alternative of the region's own selector. The carrying element is the
+// parent of the region's rule: an "&" in the alternative stands for it and
+// becomes the class placeholder; otherwise the placeholder goes in front,
+// followed by a descendant combinator when the alternative began with white
+// space.
+std::vector<Node> placeholder_alternative(const std::vector<Node>& alternative) {
+  const bool descendant = starts_with_white_space(alternative);
+  Node original(NodeKind::Selector);
+  original.children = alternative;
+  const std::span<const Node> rest = std::span<const Node>(alternative).subspan(descendant ? 1 : 0);
+  std::vector<Node> read = reread_selector(normalize_selector(original), rest);
+  const Node placeholder = placeholder_node();
+  if (substitute_nesting(read, {&placeholder, 1})) return read;
+  std::vector<Node> nodes{placeholder};
+  if (descendant) {
+    Node combinator(NodeKind::Combinator);
+    combinator.children.emplace_back(NodeKind::Descendant, " ");
+    nodes.push_back(std::move(combinator));
+  }
+  for (Node& node : read) nodes.push_back(std::move(node));
+  return nodes;
+}
+
+// The region's own selector with the class placeholder in each alternative.
 Node placeholder_selector(const Node* selector) {
   std::vector<std::vector<Node>> alternatives(1);
   if (selector != nullptr) {
@@ -106,28 +137,9 @@ Node placeholder_selector(const Node* selector) {
   }
   std::vector<std::vector<Node>> result;
   for (const std::vector<Node>& alternative : alternatives) {
-    Node original(NodeKind::Selector);
-    original.children = alternative;
-    std::vector<Node> nodes;
-    nodes.emplace_back(NodeKind::Char, std::string(1, kClassPlaceholder));
-    if (starts_with_white_space(alternative)) {
-      Node combinator(NodeKind::Combinator);
-      combinator.children.emplace_back(NodeKind::Descendant, " ");
-      nodes.push_back(std::move(combinator));
-    }
-    const std::span<const Node> rest =
-        std::span<const Node>(alternative).subspan(starts_with_white_space(alternative) ? 1 : 0);
-    for (Node& node : reread_selector(normalize_selector(original), rest)) {
-      nodes.push_back(std::move(node));
-    }
-    result.push_back(std::move(nodes));
+    result.push_back(placeholder_alternative(alternative));
   }
-  Node joined(NodeKind::Selector);
-  for (size_t i = 0; i < result.size(); ++i) {
-    if (i > 0) joined.children.emplace_back(NodeKind::Comma, ",");
-    for (Node& node : result[i]) joined.children.push_back(std::move(node));
-  }
-  return joined;
+  return join_selector(result);
 }
 
 void normalize_block(Node& block);
@@ -184,9 +196,7 @@ void normalize_block(Node& block) {
 void normalize_top_rule(Node& rule) {
   const auto selector = std::ranges::find_if(
       rule.children, [](const Node& part) { return part.kind == NodeKind::Selector; });
-  if (selector != rule.children.end() && !selector->children.empty() &&
-      selector->children.front().kind == NodeKind::Char &&
-      selector->children.front().value == std::string(1, kClassPlaceholder)) {
+  if (selector != rule.children.end() && holds_placeholder(*selector)) {
     // Already normalised (a region processed before, e.g. for a copy).
   } else if (selector == rule.children.end()) {
     rule.children.insert(rule.children.begin(), placeholder_selector(nullptr));

@@ -55,6 +55,7 @@ ProjectConfig standard_config() {
       {"hover", {plain(Action::Selector, "&:hover")}},
       {"focus", {plain(Action::Selector, ":focus")}},
       {"kids", {plain(Action::Selector, " li")}},
+      {"dark", {plain(Action::Selector, ".dark &")}},
       {"bad-selector", {plain(Action::Selector, "a:hover")}},
       {"nested", {plain(Action::Declaration, "color:red; .x{}")}},
       {"reset", {plain(Action::Declaration, "color:red;margin:0")}},
@@ -228,6 +229,7 @@ TEST(Configured, SelectorCases) {
   EXPECT_EQ(process(config, "!hover{x:y}"), Results{"| &:hover | x:y"});
   EXPECT_EQ(process(config, "!focus>a{x:y}"), Results{"| &>a:focus | x:y"});
   EXPECT_EQ(process(config, "!kids{x:y}"), Results{"| & li | x:y"});
+  EXPECT_EQ(process(config, "!dark:hover{x:y}"), Results{"| .dark &:hover | x:y"});
   EXPECT_EQ(process(config, "!hover!focus{x:y}"), Results{"| &:focus:hover | x:y"});
   EXPECT_EQ(process(config, "!bad-selector{x:y}"),
             Results{"error: Invalid directive value: !a:hover{x:x}"});

@@ -60,6 +60,8 @@ TEST(Region, SelectorsAndPlaceholder) {
   EXPECT_EQ(flatten("!:HOVER{x:y}"), (Rules{{{}, kNul + ":hover", {{"x", "y"}}}}));
   EXPECT_EQ(flatten("! a{x:y}"), (Rules{{{}, kNul + " a", {{"x", "y"}}}}));
   EXPECT_EQ(flatten("!>LI.Item{x:y}"), (Rules{{{}, kNul + ">li.Item", {{"x", "y"}}}}));
+  // "&" in the region's own selector stands for the carrying element.
+  EXPECT_EQ(flatten("!.dark &{x:y}"), (Rules{{{}, ".dark " + kNul, {{"x", "y"}}}}));
   EXPECT_EQ(flatten("!.a:NOT(.B , .c)[HREF=\"X\" I]>b{x:y}"),
             (Rules{{{}, kNul + ".a:not(.B,.c)[href=\"X\" i]>b", {{"x", "y"}}}}));
 }
