@@ -133,32 +133,25 @@ bool Parser::parse_value() {
   }
   PathScope value(*this, {NodeKind::Value});
   int braces = 0;
-  while (true) {
-    const char32_t c = cur_;
-    if (c == kEndChar || c == kBadChar) return false;
-    if (braces == 0 && (c == U';' || c == U'}')) return true;
-    bool ok = true;
-    if (is_ws(c)) {
-      take_white_space(NodeKind::Space);
-    } else if (c == U'"' || c == U'\'') {
-      ok = take_string(NodeKind::StringValue);
-    } else if (c == U'(') {
+  while (braces > 0 || (cur_ != U';' && cur_ != U'}')) {
+    bool taken = false;
+    if (cur_ == kEndChar || cur_ == kBadChar || !take_atomic_token(NodeKind::StringValue, taken)) {
+      return false;
+    }
+    if (taken) continue;
+    if (cur_ == U'(') {
       PathScope parenthesis(*this, {NodeKind::Parenthesis});
-      ok = parse_flat_group(true);
-    } else if (c == U'[') {
-      ok = parse_flat_group(false);
-    } else if (c == U'/' && next_ == U'*') {
-      ok = take_comment(NodeKind::Char);
-    } else if (c == U'\\') {
-      take(NodeKind::Char);
-      ok = cur_ != kEndChar && cur_ != kBadChar;
-      if (ok) take(NodeKind::Char);
+      if (!parse_flat_group(true)) return false;
+    } else if (cur_ == U'[') {
+      if (!parse_flat_group(false)) return false;
+    } else if (is_ws(cur_)) {
+      take_white_space(NodeKind::Space);
     } else {
-      braces += c == U'{' ? 1 : c == U'}' ? -1 : 0;
+      braces += cur_ == U'{' ? 1 : cur_ == U'}' ? -1 : 0;
       take(NodeKind::Char);
     }
-    if (!ok) return false;
   }
+  return true;
 }
 
 }  // namespace zeviziz

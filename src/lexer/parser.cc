@@ -185,6 +185,20 @@ bool Parser::take_comment(NodeKind leaf) {
   return true;
 }
 
+bool Parser::take_atomic_token(NodeKind string_leaf, bool& taken) {
+  taken = true;
+  if (cur_ == U'"' || cur_ == U'\'') return take_string(string_leaf);
+  if (cur_ == U'/' && next_ == U'*') return take_comment(NodeKind::Char);
+  if (cur_ != U'\\') {
+    taken = false;
+    return true;
+  }
+  take(NodeKind::Char);
+  if (cur_ == kEndChar || cur_ == kBadChar) return false;
+  take(NodeKind::Char);
+  return true;
+}
+
 // Reads a group opened by "(" or "[" up to the matching bracket, counting only
 // that bracket kind; strings, comments and escapes inside are atomic. With
 // `parenthesis`, the brackets are Open and Close and the inside a Value of
@@ -203,24 +217,14 @@ bool Parser::parse_flat_group(bool parenthesis) {
   {
     PathScope value(*this, {});
     if (parenthesis) path_.push_back(NodeKind::Value);
-    int depth = 1;
-    while (!(cur_ == close && depth == 1)) {
-      const char32_t c = cur_;
-      if (c == kEndChar || c == kBadChar) return false;
-      if (c == U'"' || c == U'\'') {
-        if (!take_string(NodeKind::Char)) return false;
-      } else if (c == U'/' && next_ == U'*') {
-        if (!take_comment(NodeKind::Char)) return false;
-      } else if (c == U'\\') {
-        take(NodeKind::Char);
-        if (cur_ == kEndChar || cur_ == kBadChar) return false;
-        take(NodeKind::Char);
-      } else if (is_ws(c)) {
-        take(NodeKind::Space);
-      } else {
-        depth += c == open ? 1 : c == close ? -1 : 0;
-        take(NodeKind::Char);
+    for (int depth = 1; !(cur_ == close && depth == 1);) {
+      bool taken = false;
+      if (cur_ == kEndChar || cur_ == kBadChar || !take_atomic_token(NodeKind::Char, taken)) {
+        return false;
       }
+      if (taken) continue;
+      depth += cur_ == open ? 1 : cur_ == close ? -1 : 0;
+      take(is_ws(cur_) ? NodeKind::Space : NodeKind::Char);
     }
   }
   take(parenthesis ? NodeKind::Close : NodeKind::Char);

@@ -87,8 +87,11 @@ class Parser {
   bool parse_directive_chain();
   bool parse_top_rule();
 
-  // Shared tokens (block_machine.cc).
+  // Shared tokens (parser.cc).
   bool take_name_run(NodeKind leaf);
+  // Takes a string (as `string_leaf`), comment or escape (as Char) at the
+  // cursor; `taken` tells whether the cursor was at one. False on failure.
+  bool take_atomic_token(NodeKind string_leaf, bool& taken);
   bool parse_flat_group(bool parenthesis);
   bool take_string(NodeKind leaf);
   bool take_comment(NodeKind leaf);

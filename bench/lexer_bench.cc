@@ -1,0 +1,70 @@
+// Lexer throughput: plain template text, text dense with regions, and inputs
+// where every "!" starts an attempt that fails late.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <string_view>
+
+#include "lexer/lexer.h"
+
+namespace zeviziz {
+namespace {
+
+constexpr size_t kSize = 1 << 20;
+
+std::string repeat(std::string_view unit, size_t size) {
+  std::string text;
+  text.reserve(size + unit.size());
+  while (text.size() < size) text += unit;
+  return text;
+}
+
+void run(benchmark::State& state, const std::string& text) {
+  const Lexer lexer = new_lexer({"at", "copy", "id"});
+  for (auto _ : state) {
+    Node tree = lex(lexer, text);
+    benchmark::DoNotOptimize(tree);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void BM_PlainTemplate(benchmark::State& state) {
+  run(state,
+      repeat("<div class=\"card\"><p>Hello, world: plain text & markup.</p></div>\n", kSize));
+}
+BENCHMARK(BM_PlainTemplate);
+
+void BM_DenseRegions(benchmark::State& state) {
+  run(state, repeat("<a class=\"btn !{color:red} !at(medium){display:none} "
+                    "!:hover{color:blue;margin:0 auto}\">x</a>\n",
+                    kSize));
+}
+BENCHMARK(BM_DenseRegions);
+
+void BM_UnclosedRegions(benchmark::State& state) {
+  run(state, repeat("!{a: ", kSize));
+}
+BENCHMARK(BM_UnclosedRegions);
+
+void BM_UnclosedGroups(benchmark::State& state) {
+  run(state, repeat(" !{a:1;b:(", kSize));
+}
+BENCHMARK(BM_UnclosedGroups);
+
+void BM_NestedGroupsFailingLate(benchmark::State& state) {
+  run(state, repeat(" !{a:(", kSize / 2) + repeat(")", kSize / 10) + " ;1}");
+}
+BENCHMARK(BM_NestedGroupsFailingLate);
+
+void BM_UnclosedBlocks(benchmark::State& state) {
+  run(state, repeat(" !{a{", kSize));
+}
+BENCHMARK(BM_UnclosedBlocks);
+
+void BM_UnclosedStrings(benchmark::State& state) {
+  run(state, repeat(" !{a:\"", kSize));
+}
+BENCHMARK(BM_UnclosedStrings);
+
+}  // namespace
+}  // namespace zeviziz
