@@ -604,7 +604,15 @@ TEST(Lexer, InvariantsHoldOnGeneratedInput) {
   std::mt19937 random(20240611);
   const Lexer any = new_lexer({});
   for (int i = 0; i < 3000; ++i) {
-    const std::string text = i % 2 ? random_text(random, 40) : mutated_template(random);
+    std::string text;
+    if (i % 3 == 0) {
+      text = random_text(random, 40);
+    } else if (i % 3 == 1) {
+      text = mutated_template(random);
+    } else {
+      std::uniform_int_distribution<int> byte(0, 255);
+      for (int n = byte(random) % 48; n > 0; --n) text += static_cast<char>(byte(random));
+    }
     check_invariants(default_lexer(), text);
     check_invariants(any, text);
     if (HasFatalFailure()) return;
