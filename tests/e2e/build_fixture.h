@@ -1,6 +1,6 @@
 // Helpers for the build and watch end-to-end tests, on top of e2e_util.h: a
-// temporary project with the default configuration, snapshots of its files,
-// and runs of the real binary in the background (watch mode).
+// temporary project configured by --init, snapshots of its files, and runs
+// of the real binary in the background (watch mode).
 #pragma once
 
 #include <fcntl.h>
@@ -27,72 +27,6 @@ namespace fs = std::filesystem;
 using e2e::read_text;
 using e2e::write_text;
 using RunResult = e2e::RunOutput;
-
-// The configuration that --init writes, with `extra` lines put into [velt]
-// after css_file.
-inline std::string default_config(const std::string& extra = "") {
-  return "[velt]\nin_directory='src'\nout_directory='out'\ncss_file='out/velt.css'\n" + extra +
-         R"(
-[boundaries]
-xml_comment[]='<!--','-->'
-php_tag[]='<?php\s[1:]','?>'
-php_tag_open_only[]='<?php\s[1:]',''
-css_tag[]='<style\c[0:]>','</style>'
-js_tag[]='<script\c[0:]>','</script>'
-php_echo_tag[]='<?=','?>'
-hash_comment[]="#",'\n'
-doubleslash_comment[]='//','\n'
-multiline_comment[]='/*','*/'
-single_quotation_string[]="'","'"
-double_quotation_string[]='"','"'
-backtick_string[]='`','`'
-
-[template.css]
-extensions[]='.css'
-templates[multiline_comment]=''
-
-[template.js]
-extensions[]='.js'
-templates[multiline_comment]=''
-templates[doubleslash_comment]=''
-boundaries[]='single_quotation_string','double_quotation_string','backtick_string'
-
-[template.html]
-extensions[]='.html'
-templates[xml_comment]=''
-templates[css_tag]='css'
-templates[js_tag]='js'
-boundaries[]='double_quotation_string'
-
-[template.php_code]
-templates[multiline_comment]=''
-templates[doubleslash_comment]=''
-templates[hash_comment]=''
-boundaries[]='single_quotation_string','double_quotation_string'
-
-[template.php]
-extensions[]='.php'
-templates[php_tag]='php_code'
-templates[php_tag_open_only]='php_code'
-templates[php_echo_tag]='php_code'
-templates[]='html'
-
-[directive.at]
-at-rule[base-only]='@media(max-width:319px)'
-at-rule[xx-small]='@media(min-width:320px)'
-at-rule[xx-small-only]='@media(min-width:320px) and (max-width:479px)'
-at-rule[x-small]='@media(min-width:480px)'
-at-rule[x-small-only]='@media(min-width:480px) and (max-width:639px)'
-at-rule[small]='@media(min-width:640px)'
-at-rule[small-only]='@media(min-width:640px) and (max-width:767px)'
-at-rule[medium]='@media(min-width:768px)'
-at-rule[medium-only]='@media(min-width:768px) and (max-width:1023px)'
-at-rule[large]='@media(min-width:1024px)'
-at-rule[large-only]='@media(min-width:1024px) and (max-width:1279px)'
-at-rule[x-large]='@media(min-width:1280px)'
-at-rule[x-large-only]='@media(min-width:1280px) and (max-width:1535px)'
-at-rule[xx-large]='@media(min-width:1536px)')";
-}
 
 // The binary under test, or empty when ZEVIZIZ_BINARY is not set.
 inline std::string binary() {
@@ -154,6 +88,20 @@ class Project {
   }
   Project(const Project&) = delete;
   Project& operator=(const Project&) = delete;
+
+  // Writes the configuration that --init makes, with `extra` lines put into
+  // [velt] after css_file and `tail` appended at the end.
+  void configure(const std::string& extra = "", const std::string& tail = "") const {
+    if (default_config_.empty()) {
+      fs::remove(path("zeviziz.ini"));
+      run({"--init"});
+      default_config_ = read("zeviziz.ini");
+    }
+    std::string text = default_config_;
+    const std::string anchor = "css_file='out/velt.css'\n";
+    text.insert(text.find(anchor) + anchor.size(), extra);
+    write("zeviziz.ini", text + tail);
+  }
 
   const fs::path& root() const { return root_; }
   fs::path path(const std::string& rel) const { return root_ / rel; }
@@ -220,6 +168,7 @@ class Project {
   e2e::TempDir dir_;
   fs::path root_;
   fs::path logs_;  // background output, outside the project's own files
+  mutable std::string default_config_;
 };
 
 }  // namespace zeviziz::build_e2e

@@ -20,7 +20,7 @@ class BuildTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (binary().empty()) GTEST_SKIP() << "ZEVIZIZ_BINARY is not set";
-    project.write("zeviziz.ini", default_config());
+    project.configure();
   }
 
   // The lines of `text`, sorted (the scan order of files is the platform's).
@@ -78,33 +78,6 @@ TEST_F(BuildTest, RendersClassListsCssCacheAndReport) {
   EXPECT_FALSE(project.exists("out/signal.txt"));
 }
 
-TEST_F(BuildTest, CompilesEveryTemplateKind) {
-  project.write("src/menu.js",
-                "// toggles the menu\nconst open = 'menu !{display:flex}';\n/* end */\n");
-  project.write("src/contact.php",
-                "<?php $c = 'note !{color:red}'; ?>\n<p class=\"!{color:red} !:hover{color:blue}\">"
-                "</p>\n");
-  project.write("src/site.css", "/* note */\na {\n  color: red;   \n}\n");
-  project.write("src/nested.html", "<ul class=\"!{li{margin:0}}\"></ul>\n");
-  RunResult run = project.run({});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "");
-  // IDs follow the platform's scan order, so only the shapes are compared
-  // here; exact numbers are covered by the single-file tests.
-  const std::string js = project.read("out/menu.js");
-  EXPECT_EQ(js.rfind("const open = 'menu i", 0), 0u) << js;
-  EXPECT_EQ(js.find("toggles"), std::string::npos);
-  EXPECT_EQ(js.find("end"), std::string::npos);
-  EXPECT_EQ(project.read("out/site.css"), "a {\n  color: red;\n}\n");
-  const std::string php = project.read("out/contact.php");
-  EXPECT_EQ(php.find("!{"), std::string::npos) << php;
-  EXPECT_NE(php.find("<?php $c = 'note i"), std::string::npos) << php;
-  const std::string css = project.read("out/velt.css");
-  EXPECT_NE(css.find(" li{margin:0}"), std::string::npos) << css;
-  EXPECT_NE(css.find(":hover{color:blue}"), std::string::npos) << css;
-  EXPECT_NE(css.find("{display:flex}"), std::string::npos) << css;
-}
-
 TEST_F(BuildTest, IdsCopiesAndFailedRegions) {
   project.write("src/a.html",
                 "<b class=\"!id(card){padding:1rem;color:red}\"></b>\n"
@@ -127,7 +100,7 @@ TEST_F(BuildTest, IdsCopiesAndFailedRegions) {
 }
 
 TEST_F(BuildTest, ReplacementsThenTimeAndClassDeduplication) {
-  project.write("zeviziz.ini", default_config() + "\n[replacements]\nNOW='VELT_TIME'\n");
+  project.configure("", "\n[replacements]\nNOW='VELT_TIME'\n");
   project.write("src/t.html",
                 "<p title=\"VELT_TIME NOW\" class=\"!{color:red;color:red} !{color:red}\"></p>\n");
   const int64_t before = std::time(nullptr);
@@ -145,8 +118,9 @@ TEST_F(BuildTest, ReplacementsThenTimeAndClassDeduplication) {
 }
 
 TEST_F(BuildTest, SignalFileTextAndTime) {
-  project.write("zeviziz.ini", default_config("signal_file='out/signal.txt'\n"
-                                              "signal_content='a VELT_PATHS b'\n"));
+  project.configure(
+      "signal_file='out/signal.txt'\n"
+      "signal_content='a VELT_PATHS b'\n");
   project.write("src/x.html", "x\n");
   project.write("src/y.png", "y");
   RunResult run = project.run({"--select", "y.png", "x.html"});
@@ -154,7 +128,7 @@ TEST_F(BuildTest, SignalFileTextAndTime) {
   // A selection is processed in ascending order.
   EXPECT_EQ(project.read("out/signal.txt"), "a x.html\ny.png b");
 
-  project.write("zeviziz.ini", default_config("signal_file='out/signal.txt'\n"));
+  project.configure("signal_file='out/signal.txt'\n");
   project.write("src/x.html", "changed\n");
   project.set_mtime("src/x.html", std::time(nullptr) + 100);
   const int64_t before = std::time(nullptr);
@@ -166,7 +140,7 @@ TEST_F(BuildTest, SignalFileTextAndTime) {
 }
 
 TEST_F(BuildTest, FailingBuildWritesNothing) {
-  project.write("zeviziz.ini", default_config("signal_file='out/signal.txt'\n"));
+  project.configure("signal_file='out/signal.txt'\n");
   project.write("src/good.html", "<p class=\"!{color:red}\"></p>\n");
   project.write("src/bad.html", "a\0b"s);
   RunResult run = project.run({});
@@ -314,7 +288,7 @@ TEST_F(BuildTest, TaskLogShowsPipelineTasks) {
 }
 
 TEST_F(BuildTest, GeneratedFilesMustNotOverwriteConfiguration) {
-  project.write("out/velt.css", default_config());
+  project.write("out/velt.css", project.read("zeviziz.ini"));
   project.remove("zeviziz.ini");
   RunResult run = project.run({"--config", "out/velt.css"});
   EXPECT_EQ(run.status, 1);
