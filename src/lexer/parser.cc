@@ -63,7 +63,6 @@ bool is_rule_start(char32_t ch) {
     case U'[':
     case U'{':
     case U'~':
-    case U'&':
       return true;
     default:
       return false;
