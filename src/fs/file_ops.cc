@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <system_error>
+#include <unordered_set>
 
 #include "base/unicode.h"
 #include "log/log.h"
@@ -39,11 +40,27 @@ bool is_absent_error(int error_number) {
   return error_number == ENOENT || error_number == ENOTDIR;
 }
 
+// What an active PathCheckScope remembers.
+struct CheckMemory {
+  int depth = 0;
+  std::optional<Path> cwd;
+  std::unordered_set<std::string> verified_directories;
+};
+
+CheckMemory& check_memory() {
+  static CheckMemory memory;
+  return memory;
+}
+
 // The current working directory, or an empty path when it cannot be read.
 Path current_dir() {
+  CheckMemory& memory = check_memory();
+  if (memory.depth > 0 && memory.cwd) return *memory.cwd;
   std::error_code ec;
   Path cwd = fs::current_path(ec);
-  return ec ? Path() : cwd;
+  if (ec) return Path();
+  if (memory.depth > 0) memory.cwd = cwd;
+  return cwd;
 }
 
 Path make_absolute(const Path& path) {
@@ -112,13 +129,34 @@ Path path_from_text(std::string_view text) {
   return Path(std::move(converted));
 }
 
-Status check_no_symlinks(const Path& path) {
+PathCheckScope::PathCheckScope() {
+  ++check_memory().depth;
+}
+
+PathCheckScope::~PathCheckScope() {
+  CheckMemory& memory = check_memory();
+  if (--memory.depth == 0) {
+    memory.cwd.reset();
+    memory.verified_directories.clear();
+  }
+}
+
+namespace {
+
+// The symbolic-link test. When `last` is given, it is set when the walk read
+// the metadata of the whole path (which then exists and is no link); the
+// caller can use it instead of reading it again.
+Status check_links(const Path& path, std::optional<struct stat>* last) {
+  CheckMemory& memory = check_memory();
   const Path absolute = make_absolute(path);
   Path prefix;
+  bool whole = false;
+  struct stat info;
   for (const Path& part : absolute) {
     if (part.empty()) continue;
     prefix /= part;
-    struct stat info;
+    whole = false;
+    if (memory.depth > 0 && memory.verified_directories.contains(prefix.native())) continue;
     if (::lstat(prefix.c_str(), &info) != 0) {
       if (is_absent_error(errno)) return {};
       return path_error(prefix, errno);
@@ -126,8 +164,19 @@ Status check_no_symlinks(const Path& path) {
     if (S_ISLNK(info.st_mode)) {
       return make_error("Symbolic links are not supported: " + display_path(prefix));
     }
+    if (memory.depth > 0 && S_ISDIR(info.st_mode)) {
+      memory.verified_directories.insert(prefix.native());
+    }
+    whole = true;
   }
+  if (last != nullptr && whole) *last = info;
   return {};
+}
+
+}  // namespace
+
+Status check_no_symlinks(const Path& path) {
+  return check_links(path, nullptr);
 }
 
 bool file_exists(const Path& path) {
@@ -150,10 +199,13 @@ bool is_dir(const Path& path) {
 }
 
 Result<std::optional<FileTime>> file_mtime(const Path& path) {
-  ZV_TRY_STATUS(check_no_symlinks(path));
+  std::optional<struct stat> checked;
+  ZV_TRY_STATUS(check_links(path, &checked));
   log_filesystem("mtime", path);
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0) {
+  if (checked) {
+    info = *checked;  // no link, so this is what stat() would report
+  } else if (::stat(path.c_str(), &info) != 0) {
     if (is_absent_error(errno)) return std::optional<FileTime>();
     return path_error(path, errno);
   }
@@ -380,9 +432,23 @@ Status write_atomic(const Path& destination, std::string_view bytes) {
   return status;
 }
 
+namespace {
+
+bool has_parent_component(const Path& path) {
+  for (const Path& part : path) {
+    if (part == "..") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 Result<Path> resolve_path(const Path& path) {
   ZV_TRY_STATUS(check_no_symlinks(path));
   const Path normal = make_absolute(path).lexically_normal();
+  // Without "..", the link test has walked exactly the existing prefix of the
+  // normal form and found no link in it, so that prefix is already canonical.
+  if (!has_parent_component(path)) return normal;
   Path existing = normal;
   struct stat info;
   while (::stat(existing.c_str(), &info) != 0) {

@@ -28,6 +28,19 @@ std::string display_path(const Path& path);
 // "/" both separate components.
 Path path_from_text(std::string_view text);
 
+// While an object of this class lives, the symbolic-link test remembers the
+// directories it has verified and the current working directory, so a build
+// checks each directory once rather than once per file below it. A build
+// cycle holds one for its duration, so later cycles see changes made between
+// them. Scopes nest; the memory is dropped when the outermost one ends.
+class PathCheckScope {
+ public:
+  PathCheckScope();
+  ~PathCheckScope();
+  PathCheckScope(const PathCheckScope&) = delete;
+  PathCheckScope& operator=(const PathCheckScope&) = delete;
+};
+
 // Symbolic-link test: walks the absolute form of `path` component by
 // component; fails with "Symbolic links are not supported: " + prefix when a
 // prefix is a link, or "prefix: system text" when its metadata cannot be read

@@ -58,6 +58,8 @@ bool is_compiled_kind(const ProjectConfig& config, std::string_view template_pat
 // One build cycle: switches, scan, first-cycle pruning, and the pipeline
 // when there is anything to do.
 Result<BuildReport> run_cycle(BuildState& state, const std::optional<Selection>& selection) {
+  // Each directory is checked for links once per cycle, not once per file.
+  PathCheckScope path_checks;
   const ProjectConfig& config = state.config;
   ZV_TRY_STATUS(check_generated_paths(config));
   const bool fresh = needs_fresh_build(state);

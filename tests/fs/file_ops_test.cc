@@ -89,6 +89,28 @@ TEST_F(FileOpsTest, SymlinkTest) {
   }
 }
 
+// Inside a scope verified directories are remembered, but a link is still
+// refused wherever it stands, and a new scope sees a directory that became a
+// link in between.
+TEST_F(FileOpsTest, PathCheckScopeRemembersOnlyVerifiedDirectories) {
+  fs::create_directories("a/b");
+  write("a/b/file", "x");
+  fs::create_directory("target");
+  {
+    PathCheckScope scope;
+    EXPECT_TRUE(check_no_symlinks("a/b/file").ok());
+    EXPECT_TRUE(file_mtime("a/b/file").value().has_value());
+    EXPECT_EQ(file_mtime("a/b").value(), std::nullopt);
+    fs::create_directory_symlink(root_ / "target", "a/b/link");
+    EXPECT_EQ(file_mtime("a/b/link/x").error(), "Symbolic links are not supported: a/b/link");
+    EXPECT_EQ(resolve_path("a/b/file").value(), root_ / "a/b/file");
+  }
+  fs::remove_all("a/b");
+  fs::create_directory_symlink(root_ / "target", "a/b");
+  PathCheckScope scope;
+  EXPECT_EQ(check_no_symlinks("a/b/file").error(), "Symbolic links are not supported: a/b");
+}
+
 TEST_F(FileOpsTest, ExistenceQueries) {
   fs::create_directory("dir");
   write("file", "x");
