@@ -176,7 +176,7 @@ IdHistory reuse_history(const ReuseTable& reuse, const std::string& path) {
   IdHistory history;
   auto found = reuse.find(path);
   if (found == reuse.end()) return history;
-  for (const auto& [id, rule] : found->second) history[rule_key(rule)].push_back(id);
+  for (const auto& [id, rule] : found->second) history[rule_key(*rule)].push_back(id);
   return history;
 }
 

@@ -62,16 +62,20 @@ Result<BuildState> open_build_state(const ProjectConfig& config,
 }
 
 Status restore_cache(BuildState& state, DecodedCache cache) {
+  std::unordered_map<uint64_t, std::shared_ptr<const Rule>> shared;
+  shared.reserve(cache.rules.size());
   for (const auto& [id, entry] : cache.rules) {
     ZV_TRY(Rule rule, rule_from_cache(cache, id));
+    shared.emplace(id, std::make_shared<const Rule>(rule));
     insert_restored(state.registry, id, std::move(rule));
   }
   for (const auto& [path, ids] : cache.files) {
-    std::vector<std::pair<uint64_t, Rule>>& rules = state.reuse[path];
+    auto& rules = state.reuse[path];
     rules.reserve(ids.size());
     for (uint64_t id : ids) {
-      ZV_TRY(const Rule* rule, get_rule(state.registry, id));
-      rules.emplace_back(id, *rule);
+      auto found = shared.find(id);
+      if (found == shared.end()) return make_error("Missing registry rule");
+      rules.emplace_back(id, found->second);
     }
   }
   state.records = std::move(cache.files);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,7 +25,10 @@ namespace zeviziz {
 // The rules a file's previous output used, by class ID (ascending), as the
 // previous build knew them; offered to the file's ID history when it is
 // compiled again.
-using ReuseTable = std::unordered_map<std::string, std::vector<std::pair<uint64_t, Rule>>>;
+// Rules are shared between the files that used them, so restoring a large
+// cache copies each rule once.
+using ReuseTable =
+    std::unordered_map<std::string, std::vector<std::pair<uint64_t, std::shared_ptr<const Rule>>>>;
 
 struct BuildState {
   // The configuration the state was opened with, and its file's stamp.

@@ -117,9 +117,9 @@ TEST_F(BuildStateTest, RestoresRegistryRecordsAndReuseTable) {
   const auto& reuse = state->reuse.at("a.html");
   ASSERT_EQ(reuse.size(), 2u);
   EXPECT_EQ(reuse[0].first, 3u);
-  EXPECT_EQ(reuse[0].second.selector, std::string("\0>a", 3));
+  EXPECT_EQ(reuse[0].second->selector, std::string("\0>a", 3));
   EXPECT_EQ(reuse[1].first, 8u);
-  EXPECT_EQ(state->reuse.at("sub/b.php")[0].second.declaration, "margin:0");
+  EXPECT_EQ(state->reuse.at("sub/b.php")[0].second->declaration, "margin:0");
 }
 
 TEST_F(BuildStateTest, OpeningIsTimedInThreeTasks) {
