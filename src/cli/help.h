@@ -1,7 +1,9 @@
-// Fixed texts of the command line: help, version and default configuration.
+// Fixed texts of the command line: help and version.
 #pragma once
 
 #include <string_view>
+
+#include "config/default_config.h"
 
 namespace zeviziz {
 
@@ -10,9 +12,5 @@ std::string_view help_text();
 
 // The program version, "0.0.40".
 std::string_view version_text();
-
-// The configuration that --init writes: exactly 1981 bytes, 64 lines
-// separated by line feeds, no line feed after the last line.
-std::string_view default_config_text();
 
 }  // namespace zeviziz
