@@ -13,48 +13,22 @@
 #include <vector>
 
 #include "log/log.h"
+#include "support/temp_cwd_test.h"
 
 namespace zeviziz {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs every test inside a fresh temporary directory that is also the
-// working directory, so relative paths and display forms are predictable.
-class FileOpsTest : public ::testing::Test {
+// Every test runs in a fresh temporary working directory.
+class FileOpsTest : public TempCwdTest {
  protected:
-  void SetUp() override {
-    old_cwd_ = fs::current_path();
-    std::string pattern = (fs::temp_directory_path() / "zv-fs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::current_path(root_);
-  }
-  void TearDown() override {
-    set_stdout_capture(nullptr);
-    set_log_positions(LogPositions{});
-    fs::current_path(old_cwd_);
-    fs::remove_all(root_);
-  }
-  static void write(const Path& path, std::string_view text) {
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  static std::string slurp(const Path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  static void set_mtime(const Path& path, time_t seconds, long nanos) {
-    const struct timespec times[2] = {{seconds, nanos}, {seconds, nanos}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  }
   std::vector<std::string> names_in(const Path& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
   }
-  Path old_cwd_;
-  Path root_;
 };
 
 TEST_F(FileOpsTest, DisplayPathIsRelativeBelowTheWorkingDirectory) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "support/temp_cwd_test.h"
 
 namespace zeviziz {
 namespace {
@@ -71,29 +72,11 @@ TEST(SelectionTest, ExclusionsCompareWholeComponents) {
 
 // Every test runs in a fresh temporary directory that is also the working
 // directory; the project's input is "in", its output "out".
-class ScanTest : public ::testing::Test {
+class ScanTest : public TempCwdTest {
  protected:
   void SetUp() override {
-    old_cwd_ = fs::current_path();
-    std::string pattern = (fs::temp_directory_path() / "zv-scan-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::current_path(root_);
+    TempCwdTest::SetUp();
     fs::create_directories("in");
-  }
-  void TearDown() override {
-    set_stdout_capture(nullptr);
-    set_log_positions(LogPositions{});
-    fs::current_path(old_cwd_);
-    fs::remove_all(root_);
-  }
-  static void write(const Path& path, std::string_view text) {
-    if (path.has_parent_path()) fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  static void set_mtime(const Path& path, time_t seconds) {
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
   }
   Result<ScanResult> scan(const std::optional<Selection>& selection = std::nullopt,
                           bool forced = false) {
@@ -121,8 +104,6 @@ class ScanTest : public ::testing::Test {
     return paths;
   }
 
-  Path old_cwd_;
-  Path root_;
   KnownFiles known_;
   std::vector<Path> excludes_;
   ScanResult last_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "support/temp_cwd_test.h"
 
 namespace zeviziz {
 namespace {
@@ -33,14 +34,10 @@ Rule rule(std::vector<std::string> at_rules, std::string selector, std::string d
 
 // Every test runs in a fresh temporary working directory holding the
 // project directories "in" and "out"; the cache file is "out/.zeviziz".
-class BuildStateTest : public ::testing::Test {
+class BuildStateTest : public TempCwdTest {
  protected:
   void SetUp() override {
-    old_cwd_ = fs::current_path();
-    std::string pattern = (fs::temp_directory_path() / "zv-state-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::current_path(root_);
+    TempCwdTest::SetUp();
     fs::create_directories("in");
     fs::create_directories("out");
     config_.config_path = "zeviziz.ini";
@@ -49,28 +46,8 @@ class BuildStateTest : public ::testing::Test {
     config_.css_file = "velt.css";
     config_.cache_file = "out/.zeviziz";
   }
-  void TearDown() override {
-    set_stdout_capture(nullptr);
-    set_log_positions(LogPositions{});
-    fs::current_path(old_cwd_);
-    fs::remove_all(root_);
-  }
-  static void write(const Path& path, std::string_view text) {
-    if (path.has_parent_path()) fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  static std::string slurp(const Path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  static void set_mtime(const Path& path, time_t seconds) {
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  }
   static FileTime mtime_of(const Path& path) { return file_mtime(path).value().value(); }
 
-  Path old_cwd_;
-  Path root_;
   ProjectConfig config_;
 };
 
