@@ -52,6 +52,37 @@ void count_bracket(char c, int& depth) {
   if (c == ']' && depth > 0) --depth;
 }
 
+// Parentheses and square brackets counted outside tokens, never below zero.
+struct GroupDepth {
+  int parentheses = 0;
+  int brackets = 0;
+
+  void feed(char c) {
+    count_bracket(c, brackets);
+    if (c == '(') ++parentheses;
+    if (c == ')' && parentheses > 0) --parentheses;
+  }
+  bool at_top() const { return parentheses == 0 && brackets == 0; }
+};
+
+// Walks `text` once: each token (string, comment, escape) goes whole to
+// `on_token(pos, length)`, every other byte to `on_byte(pos)`.
+template <typename OnToken, typename OnByte>
+void walk_tokens(std::string_view text, OnToken on_token, OnByte on_byte) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const Token token = token_at(text, i);
+    if (token.kind != TokenKind::None) {
+      on_token(i, token.length);
+      i += token.length;
+    } else {
+      on_byte(i++);
+    }
+  }
+}
+
+void skip_token(size_t, size_t) {}
+
 bool one_of(char32_t c, std::string_view set) {
   return c < 0x80 && set.find(static_cast<char>(c)) != std::string_view::npos;
 }
@@ -93,23 +124,14 @@ struct ParentShape {
 
 ParentShape parent_shape(std::string_view parent) {
   ParentShape shape;
-  int parentheses = 0;
-  int brackets = 0;
-  size_t i = 0;
-  while (i < parent.size()) {
-    const Token token = token_at(parent, i);
-    if (token.kind != TokenKind::None) {
-      i += token.length;
-      continue;
-    }
-    const char c = parent[i++];
-    count_bracket(c, brackets);
-    if (c == '(') ++parentheses;
-    if (c == ')' && parentheses > 0) --parentheses;
-    if (parentheses > 0 || brackets > 0) continue;
+  GroupDepth depth;
+  walk_tokens(parent, skip_token, [&](size_t i) {
+    const char c = parent[i];
+    depth.feed(c);
+    if (!depth.at_top()) return;
     if (c == ',') shape.list = true;
     if (c == ' ' || c == '+' || c == '>' || c == '~') shape.complex = true;
-  }
+  });
   return shape;
 }
 
@@ -124,17 +146,10 @@ std::string wrap_is(std::string_view text) {
 size_t count_nesting(std::string_view text) {
   size_t count = 0;
   int brackets = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const Token token = token_at(text, i);
-    if (token.kind != TokenKind::None) {
-      i += token.length;
-      continue;
-    }
+  walk_tokens(text, skip_token, [&](size_t i) {
     count_bracket(text[i], brackets);
     if (text[i] == '&' && brackets == 0) ++count;
-    ++i;
-  }
+  });
   return count;
 }
 
@@ -254,14 +269,8 @@ std::pair<std::string, bool> replace_nesting(std::string_view text, std::string_
   out.reserve(text.size() + parent.size());
   bool replaced = false;
   int brackets = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const Token token = token_at(text, i);
-    if (token.kind != TokenKind::None) {
-      out.append(text.substr(i, token.length));
-      i += token.length;
-      continue;
-    }
+  const auto copy_token = [&](size_t i, size_t length) { out.append(text.substr(i, length)); };
+  walk_tokens(text, copy_token, [&](size_t i) {
     count_bracket(text[i], brackets);
     if (text[i] == '&' && brackets == 0) {
       out.append(parent);
@@ -269,33 +278,21 @@ std::pair<std::string, bool> replace_nesting(std::string_view text, std::string_
     } else {
       out += text[i];
     }
-    ++i;
-  }
+  });
   return {std::move(out), replaced};
 }
 
 std::vector<std::string> split_top_level(std::string_view text) {
   std::vector<std::string> pieces;
-  int parentheses = 0;
-  int brackets = 0;
+  GroupDepth depth;
   size_t start = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const Token token = token_at(text, i);
-    if (token.kind != TokenKind::None) {
-      i += token.length;
-      continue;
-    }
-    const char c = text[i];
-    count_bracket(c, brackets);
-    if (c == '(') ++parentheses;
-    if (c == ')' && parentheses > 0) --parentheses;
-    if (c == ',' && parentheses == 0 && brackets == 0) {
+  walk_tokens(text, skip_token, [&](size_t i) {
+    depth.feed(text[i]);
+    if (text[i] == ',' && depth.at_top()) {
       pieces.emplace_back(text.substr(start, i - start));
       start = i + 1;
     }
-    ++i;
-  }
+  });
   pieces.emplace_back(text.substr(start));
   return pieces;
 }
