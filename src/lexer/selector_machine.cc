@@ -47,9 +47,11 @@ bool Parser::take_combinator() {
   return true;
 }
 
-// The region's own selector: no comments, no lists; a single space is a
-// Descendant combinator, and every combinator is directly followed by a
-// simple selector. Ends before "{".
+// The region's own selector: no comments; a single space is a Descendant
+// combinator, and every combinator is directly followed by a simple
+// selector. "," separates alternatives; each alternative starts like the
+// selector itself (a combinator, a space or a simple selector). Ends before
+// "{".
 bool Parser::parse_compact_selector() {
   if (cur_ == U'{') return true;
   while (true) {
@@ -59,6 +61,11 @@ bool Parser::parse_compact_selector() {
     }
     if (!parse_compound()) return false;
     if (cur_ == U'{') return true;
+    if (cur_ == U',') {
+      take(NodeKind::Comma);
+      if (cur_ != U' ' && !is_combinator_char(cur_) && !is_simple_start(cur_)) return false;
+      continue;
+    }
     if (cur_ != U' ' && !is_combinator_char(cur_)) return false;
   }
 }

@@ -235,6 +235,10 @@ TEST(Configured, SelectorCases) {
   EXPECT_EQ(process(config, "!bad-selector{x:y}"),
             Results{"error: Invalid directive value: !a:hover{x:x}"});
   EXPECT_EQ(process(config, "!wide{x:y}"), Results{"@media print | &:hover | x:y width:100%"});
+  // A list in the region's own selector: every alternative carries the
+  // element, and a space after "," selects descendants.
+  EXPECT_EQ(process(config, "!hover.a,.b{x:y}"), Results{"| &.a:hover,&.b:hover | x:y"});
+  EXPECT_EQ(process(config, "!hover.a, .b{x:y}"), Results{"| &.a:hover,& .b:hover | x:y"});
 }
 
 // A normalised region whose rule selector is `.a, .b`, expanded directly.
