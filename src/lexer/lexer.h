@@ -36,8 +36,8 @@
 //   AtRule     a nested at-rule, followed by a Rule item without Selector
 //              that holds its block.
 //   Semicolon  ";" runs; Space for white space and comments.
-// Selector children (compact in the region's own rule: no comments, no
-// lists, a single " " is a Descendant combinator):
+// Selector children (compact in the region's own rule: no comments, a
+// single " " is a Descendant combinator, also right after a Comma):
 //   Universal"*" Nesting"&" Element"div" Id"#x" Class".x" (escapes allowed
 //   in names), Combinator(Child">" | Descendant" " | NextSibling"+" |
 //   SubsequentSibling"~"), Comma",", Space (white space around combinators
