@@ -10,6 +10,7 @@
 
 #include "config/default_config.h"
 #include "log/log.h"
+#include "support/temp_cwd_test.h"
 
 namespace zeviziz {
 namespace {
@@ -22,23 +23,11 @@ constexpr std::string_view kVelt =
     "[velt]\nin_directory='src'\nout_directory='out'\ncss_file='out/velt.css'\n";
 
 // Runs each test in a fresh temporary working directory holding `src`.
-class ConfigLoad : public ::testing::Test {
+class ConfigLoad : public TempCwdTest {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zv-config-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = fs::canonical(pattern);
-    previous_ = fs::current_path();
-    fs::current_path(directory_);
+    TempCwdTest::SetUp();
     fs::create_directory("src");
-  }
-  void TearDown() override {
-    fs::current_path(previous_);
-    fs::remove_all(directory_);
-  }
-
-  static void write(const fs::path& path, std::string_view text) {
-    std::ofstream(path, std::ios::binary) << text;
   }
 
   // Writes zeviziz.ini and loads it; "ok" or the error message.
@@ -54,9 +43,6 @@ class ConfigLoad : public ::testing::Test {
     EXPECT_TRUE(config.ok()) << config.error();
     return config.ok() ? std::move(config).value() : ProjectConfig{};
   }
-
-  fs::path directory_;
-  fs::path previous_;
 };
 
 std::string velt_with(std::string_view extra) {
