@@ -97,8 +97,22 @@ struct NormalizedRule {
 
 // Flattens a processed region into its normalised rules: the region's rule
 // first, then nested rules in order; rules without declarations give none.
-// Fails with "Missing normalized property name" or "Missing normalized
-// property value" for an incomplete declaration.
+// Declarations that a later one of the region overrides are dropped
+// (drop_overridden_declarations). Fails with "Missing normalized property
+// name" or "Missing normalized property value" for an incomplete declaration.
 Result<std::vector<NormalizedRule>> normalize_region(const Node& velt);
+
+// Removes from the flattened rules of one region every declaration that a
+// later declaration of the list overrides for the same target (the same
+// at-rule list once media ranges are merged, and the same selector
+// alternative): one that sets the same property (compared in lower case,
+// custom properties exactly) or a shorthand that sets all of its longhands.
+// An "!important" declaration is overridden only by a later important one;
+// a later declaration with the same text is the same rule and overrides
+// nothing. When only some alternatives of a selector list lose a
+// declaration, the rule is split into one rule per alternative, keeping the
+// order in which the declarations are registered. Rules left without
+// declarations are removed.
+void drop_overridden_declarations(std::vector<NormalizedRule>& rules);
 
 }  // namespace zeviziz

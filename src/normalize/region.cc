@@ -2,7 +2,8 @@
 // gives the first rule (its selector carries the class placeholder); each
 // nested rule gets its selector from its parent's by the nesting rules, and
 // each nested at-rule adds its prelude to the list its rules inherit. Rules
-// come out in pre-order: a rule before the rules nested in it.
+// come out in pre-order: a rule before the rules nested in it. Declarations
+// that a later one of the region overrides are dropped at the end.
 #include "normalize/declaration.h"
 #include "normalize/normalize.h"
 
@@ -104,6 +105,7 @@ Result<std::vector<NormalizedRule>> normalize_region(const Node& velt) {
   // Every block put its own rule in place before its nested rules; the ones
   // that got no declaration go now, in one pass.
   std::erase_if(rules, [](const NormalizedRule& rule) { return rule.declarations.empty(); });
+  drop_overridden_declarations(rules);
   return rules;
 }
 
