@@ -3,8 +3,9 @@
 // configured order, and each distinct selector text its specificity (lexed
 // with NUL read as "&"); lists, specificities and selector texts are then
 // ranked once, so the sort compares integers before any rule text. Order: a
-// stable sort by block, specificity, property length, selector and the
-// remaining texts. Emit: walk the sorted entries keeping the stack of open
+// stable sort by block (configured blocks first; unconfigured width ranges by
+// their bounds, the others by text), specificity, property length, selector
+// and the remaining texts. Emit: walk the sorted entries keeping the stack of open
 // at-rule blocks, closing and opening only where neighbours differ. A first,
 // counting emission pass sizes the output exactly, so the text is written
 // into one allocation.
@@ -13,12 +14,14 @@
 #include <algorithm>
 #include <charconv>
 #include <compare>
+#include <optional>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
 
 #include "base/unicode.h"
+#include "css/media.h"
 #include "css/selector.h"
 #include "lexer/lexer.h"
 #include "log/log.h"
@@ -99,11 +102,47 @@ struct ListEqual {
   }
 };
 
-// One distinct at-rule list in use, with the level of each of its at-rules.
+// One distinct at-rule list in use, with the level of each of its at-rules
+// and, for unconfigured ones in the canonical range form, their range.
 struct Block {
   const std::vector<std::string>* at_rules;
   std::vector<Level> levels;
+  std::vector<std::optional<MediaRange>> ranges;
 };
+
+// The range of `text` when it is a pure width range in canonical form.
+std::optional<MediaRange> canonical_range(std::string_view text) {
+  std::optional<MediaRange> range = parse_range(text);
+  if (range && canonical_range_text(*range) != text) range.reset();
+  return range;
+}
+
+// Orders two different unconfigured at-rule texts of the same level. Two
+// ranges compare mobile-first: lower bound ascending, then upper bound
+// descending (no upper bound first), so a range comes before the ranges it
+// contains; then by text. Any other pair compares by text, except that a
+// range stands for the common start of its kind ("@media(max-width:" without
+// lower bound, "@media(min-width:" with one) and comes before other texts
+// with that start: reordering ranges among themselves must not let a text
+// such as "@media(min-width:50em)" fall between two of them in a way that
+// contradicts their order.
+std::weak_ordering compare_unconfigured(std::string_view x, const std::optional<MediaRange>& a,
+                                        std::string_view y, const std::optional<MediaRange>& b) {
+  auto stand_in = [](std::string_view text, const std::optional<MediaRange>& range) {
+    if (!range) return text;
+    return range->min == 0 ? std::string_view("@media(max-width:")
+                           : std::string_view("@media(min-width:");
+  };
+  if (auto c = stand_in(x, a) <=> stand_in(y, b); c != 0) return c;
+  if (a.has_value() != b.has_value())
+    return a ? std::weak_ordering::less : std::weak_ordering::greater;
+  if (a) {
+    auto upper = [](uint32_t max) { return max == 0 ? UINT64_MAX : uint64_t{max}; };
+    if (auto c = a->min <=> b->min; c != 0) return c;
+    if (auto c = upper(b->max) <=> upper(a->max); c != 0) return c;
+  }
+  return x <=> y;
+}
 
 std::weak_ordering compare_blocks(const Block& a, const Block& b) {
   const std::vector<std::string>& x = *a.at_rules;
@@ -111,6 +150,7 @@ std::weak_ordering compare_blocks(const Block& a, const Block& b) {
   for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
     if (x[i] == y[i]) continue;
     if (auto c = a.levels[i] <=> b.levels[i]; c != 0) return c;
+    if (a.levels[i].flag == 1) return compare_unconfigured(x[i], a.ranges[i], y[i], b.ranges[i]);
     return std::string_view(x[i]) <=> std::string_view(y[i]);
   }
   return x.size() <=> y.size();
@@ -168,7 +208,7 @@ class Collector {
   void add(uint64_t id, const Rule& rule) {
     auto [block, new_block] =
         block_index_.try_emplace(&rule.at_rules, static_cast<uint32_t>(blocks_.size()));
-    if (new_block) blocks_.push_back(Block{&rule.at_rules, levels_of(rule.at_rules)});
+    if (new_block) blocks_.push_back(make_block(rule.at_rules));
     auto [selector, new_selector] =
         selector_index_.try_emplace(rule.selector, static_cast<uint32_t>(selectors_.size()));
     if (new_selector) {
@@ -179,13 +219,16 @@ class Collector {
                                 selector->second, selector->second});
   }
 
-  std::vector<Level> levels_of(const std::vector<std::string>& at_rules) const {
-    std::vector<Level> levels;
-    levels.reserve(at_rules.size());
+  Block make_block(const std::vector<std::string>& at_rules) const {
+    Block block{&at_rules, {}, {}};
+    block.levels.reserve(at_rules.size());
+    block.ranges.reserve(at_rules.size());
     for (size_t i = 0; i < at_rules.size(); ++i) {
-      levels.push_back(level_at(at_rules, i, registry_.at_rule_order));
+      block.levels.push_back(level_at(at_rules, i, registry_.at_rule_order));
+      block.ranges.push_back(block.levels.back().flag == 1 ? canonical_range(at_rules[i])
+                                                           : std::nullopt);
     }
-    return levels;
+    return block;
   }
 
   void rank_entries() {
