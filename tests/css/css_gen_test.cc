@@ -94,6 +94,70 @@ TEST(GenerateCss, AtRuleOrder) {
   });
 }
 
+TEST(GenerateCss, UnconfiguredWidthRangeOrder) {
+  const std::vector<std::vector<std::string>> medium = {{"@media(min-width:768px)"}};
+  run_cases({
+      {"lower bound ascending, not text order", {},
+       {{1, {"@media(min-width:1100px)"}, kSelf, "a:1"}, {2, {"@media(min-width:700px)"}, kSelf, "a:1"}}, {},
+       "@media(min-width:700px){.i2{a:1}}@media(min-width:1100px){.i1{a:1}}"},
+      {"upper bound descending", {},
+       {{1, {"@media(max-width:700px)"}, kSelf, "a:1"}, {2, {"@media(max-width:1100px)"}, kSelf, "a:1"}}, {},
+       "@media(max-width:1100px){.i2{a:1}}@media(max-width:700px){.i1{a:1}}"},
+      {"a range before the ranges it contains", {},
+       {{1, {"@media(min-width:500px) and (max-width:900px)"}, kSelf, "a:1"},
+        {2, {"@media(min-width:500px) and (max-width:1100px)"}, kSelf, "a:1"},
+        {3, {"@media(min-width:500px)"}, kSelf, "a:1"}, {4, {"@media(max-width:2000px)"}, kSelf, "a:1"}}, {},
+       "@media(max-width:2000px){.i4{a:1}}@media(min-width:500px){.i3{a:1}}"
+       "@media(min-width:500px) and (max-width:1100px){.i2{a:1}}"
+       "@media(min-width:500px) and (max-width:900px){.i1{a:1}}"},
+      {"configured blocks first", medium,
+       {{1, {"@media(min-width:100px)"}, kSelf, "a:1"}, {2, {"@media(min-width:768px)"}, kSelf, "a:1"}}, {},
+       "@media(min-width:768px){.i2{a:1}}@media(min-width:100px){.i1{a:1}}"},
+      {"at an inner level", {},
+       {{1, {"@layer x", "@media(min-width:1100px)"}, kSelf, "a:1"},
+        {2, {"@layer x", "@media(min-width:700px)"}, kSelf, "a:1"}}, {},
+       "@layer x{@media(min-width:700px){.i2{a:1}}@media(min-width:1100px){.i1{a:1}}}"},
+      // Texts that only look like ranges go after the ranges they resemble;
+      // every other text keeps its place by text.
+      {"ranges among other at-rules", {},
+       {{1, {"@media(min-width:50em)"}, kSelf, "a:1"}, {2, {"@media(min-width:1100px)"}, kSelf, "a:1"},
+        {3, {"@media(min-width:800px) and (hover:hover)"}, kSelf, "a:1"},
+        {4, {"@media(min-width:700px)"}, kSelf, "a:1"}, {5, {"@media print"}, kSelf, "a:1"},
+        {6, {"@media(max-width:50em)"}, kSelf, "a:1"}, {7, {"@media(max-width:600px)"}, kSelf, "a:1"},
+        {8, {"@layer z"}, kSelf, "a:1"}, {9, {"@supports(x)"}, kSelf, "a:1"}}, {},
+       "@layer z{.i8{a:1}}@media print{.i5{a:1}}@media(max-width:600px){.i7{a:1}}"
+       "@media(max-width:50em){.i6{a:1}}@media(min-width:700px){.i4{a:1}}@media(min-width:1100px){.i2{a:1}}"
+       "@media(min-width:50em){.i1{a:1}}@media(min-width:800px) and (hover:hover){.i3{a:1}}"
+       "@supports(x){.i9{a:1}}"},
+  });
+}
+
+// The block order is a consistent order: it does not depend on the order in
+// which the sort meets the blocks (here, on which ID each block's rule has).
+TEST(GenerateCss, WidthRangeOrderIsConsistent) {
+  std::vector<std::string> texts;
+  for (int width : {100, 250, 700, 999, 1000, 1100, 1200, 5000}) {
+    const std::string n = std::to_string(width);
+    texts.push_back("@media(min-width:" + n + "px)");
+    texts.push_back("@media(max-width:" + n + "px)");
+    texts.push_back("@media(min-width:" + n + "px) and (max-width:9000px)");
+    texts.push_back("@media(min-width:" + n + "em)");
+    texts.push_back("@media(min-width:" + n + "px) and (hover:hover)");
+  }
+  auto css_for = [&](const std::vector<size_t>& ids) {
+    GenCase c{"consistency", {}, {}, {}, ""};
+    for (size_t k = 0; k < texts.size(); ++k) c.rules.push_back({ids[k] + 1, {texts[k]}, "p", "a:1"});
+    return generate(c);
+  };
+  std::vector<size_t> ids(texts.size());
+  for (size_t k = 0; k < ids.size(); ++k) ids[k] = k;
+  const std::string expected = css_for(ids);
+  for (size_t step : {7u, 11u, 13u, 39u}) {
+    for (size_t k = 0; k < ids.size(); ++k) ids[k] = (k * step) % ids.size();
+    EXPECT_EQ(css_for(ids), expected) << step;
+  }
+}
+
 TEST(GenerateCss, PropertyAndTextOrder) {
   run_cases({
       {"shorthand before longhand", {}, {{1, {}, kSelf, "margin-top:0"}, {2, {}, kSelf, "margin:0"}}, {},

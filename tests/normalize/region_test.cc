@@ -94,6 +94,28 @@ TEST(Region, NestedRules) {
             (Rules{{{}, kNul + " a.x," + kNul + " a span", {{"x", "y"}}}}));
 }
 
+TEST(Region, OverriddenDeclarationsAreDropped) {
+  // "!important" may be spelt with space or a comment after "!", in any case.
+  EXPECT_EQ(flatten("!{color:red ! important;color:blue}"),
+            (Rules{{{}, kNul, {{"color", "red ! important"}, {"color", "blue"}}}}));
+  EXPECT_EQ(flatten("!{color:red;color:blue !/* x */IMPORTANT}"),
+            (Rules{{{}, kNul, {{"color", "blue !/**/important"}}}}));
+  // Inside a string it is only text.
+  EXPECT_EQ(flatten("!{content:\"a !important\";content:\"b\"}"),
+            (Rules{{{}, kNul, {{"content", "\"b\""}}}}));
+  // A declaration overridden by several later ones together.
+  EXPECT_EQ(flatten("!{flex:1;flex-grow:0;flex-shrink:0;flex-basis:0}"),
+            (Rules{{{}, kNul, {{"flex-grow", "0"}, {"flex-shrink", "0"}, {"flex-basis", "0"}}}}));
+  // A rule whose alternatives lose different declarations is split, keeping
+  // the order in which its declarations are registered.
+  EXPECT_EQ(flatten("!{a,b{color:red;margin:0} a{color:blue}}"),
+            (Rules{{{}, kNul + " a", {{"margin", "0"}}},
+                   {{}, kNul + " b", {{"color", "red"}, {"margin", "0"}}},
+                   {{}, kNul + " a", {{"color", "blue"}}}}));
+  EXPECT_EQ(flatten("!{a,b{color:red} a,b{color:blue}}"),
+            (Rules{{{}, kNul + " a," + kNul + " b", {{"color", "blue"}}}}));
+}
+
 TEST(Region, WorkingRegionShape) {
   Result<Node> working = normalize_working_region(working_region("!:hover{COLOR:RED; a{b:c}}"));
   ASSERT_TRUE(working.ok());
