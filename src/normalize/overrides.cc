@@ -59,8 +59,8 @@ std::string property_key(std::string_view property) {
   return property.starts_with("--") ? std::string(property) : ascii_lower(property);
 }
 
-// The longhands `key` sets: its table entry, or itself.
-std::span<const std::string_view> longhands_of(const std::string& key, std::string_view& single) {
+// The longhands `key` sets: its table entry, or itself (through `single`).
+std::span<const std::string_view> longhands_of(std::string_view key, std::string_view& single) {
   std::span<const std::string_view> longhands = shorthand_longhands(key);
   if (!longhands.empty()) return longhands;
   single = key;
@@ -101,16 +101,49 @@ class TargetState {
   std::unordered_map<std::string, bool> seen_;    // declaration text -> dropped
 };
 
+// Names seen so far, searched linearly while few (the common case, without
+// allocating a hash table) and through a hash set once many.
+class NameSet {
+ public:
+  bool contains(std::string_view name) const {
+    return many_.empty() ? std::ranges::find(few_, name) != few_.end() : many_.contains(name);
+  }
+  void insert(std::span<const std::string_view> names) {
+    if (many_.empty() && few_.size() + names.size() <= kFew) {
+      few_.insert(few_.end(), names.begin(), names.end());
+      return;
+    }
+    if (many_.empty()) many_.insert(few_.begin(), few_.end());
+    many_.insert(names.begin(), names.end());
+  }
+
+ private:
+  static constexpr size_t kFew = 48;
+  std::vector<std::string_view> few_;
+  std::unordered_set<std::string_view> many_;
+};
+
 // A cheap necessary condition for any drop: the first longhand of some
 // declaration is set by a later declaration of the region (any target).
 bool may_override(const std::vector<NormalizedRule>& rules) {
-  std::vector<std::string> keys;
+  size_t count = 0;
+  for (const NormalizedRule& rule : rules) count += rule.declarations.size();
+  if (count < 2) return false;
+  std::vector<std::string> lowered;  // keys that differ from the property text
+  lowered.reserve(count);            // no reallocation: `keys` points into it
+  std::vector<std::string_view> keys;
+  keys.reserve(count);
   for (const NormalizedRule& rule : rules) {
-    for (const auto& declaration : rule.declarations)
-      keys.push_back(property_key(declaration.first));
+    for (const auto& declaration : rule.declarations) {
+      const std::string& property = declaration.first;
+      const bool folded = property.starts_with("--") || std::ranges::none_of(property, [](char c) {
+                            return c >= 'A' && c <= 'Z';
+                          });
+      keys.push_back(folded ? std::string_view(property)
+                            : std::string_view(lowered.emplace_back(property_key(property))));
+    }
   }
-  if (keys.size() < 2) return false;
-  std::unordered_set<std::string_view> later;  // longhands set after the current declaration
+  NameSet later;  // longhands set after the current declaration
   bool later_all = false;
   for (size_t i = keys.size(); i-- > 0;) {
     std::string_view single;
@@ -118,7 +151,7 @@ bool may_override(const std::vector<NormalizedRule>& rules) {
     if (later.contains(longhands.front()) || (later_all && reset_by_all(longhands.front()))) {
       return true;
     }
-    later.insert(longhands.begin(), longhands.end());
+    later.insert(longhands);
     later_all = later_all || keys[i] == "all";
   }
   return false;
