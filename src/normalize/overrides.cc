@@ -21,7 +21,6 @@
 #include "css/media.h"
 #include "normalize/normalize.h"
 #include "normalize/shorthand.h"
-#include "normalize/token.h"
 
 namespace zeviziz {
 namespace {
