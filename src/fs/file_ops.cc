@@ -40,11 +40,18 @@ bool is_absent_error(int error_number) {
   return error_number == ENOENT || error_number == ENOTDIR;
 }
 
+// Hashes strings and string views alike, so the set of verified directories
+// can be probed with a prefix view without building a string.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
 // What an active PathCheckScope remembers.
 struct CheckMemory {
   int depth = 0;
   std::optional<Path> cwd;
-  std::unordered_set<std::string> verified_directories;
+  std::unordered_set<std::string, TextHash, std::equal_to<>> verified_directories;
 };
 
 CheckMemory& check_memory() {
@@ -63,9 +70,21 @@ Path current_dir() {
   return cwd;
 }
 
+// The text of `path` joined to the current working directory when relative.
+// Joined as text: the component-wise join of paths costs more than the stat
+// it serves.
+std::string absolute_text(const Path& path) {
+  if (path.is_absolute()) return path.native();
+  const CheckMemory& memory = check_memory();
+  std::string text = memory.depth > 0 && memory.cwd ? memory.cwd->native() : current_dir().native();
+  if (!text.empty() && text.back() != '/') text += '/';
+  text += path.native();
+  return text;
+}
+
 Path make_absolute(const Path& path) {
   if (path.is_absolute()) return path;
-  return current_dir() / path;
+  return Path(absolute_text(path));
 }
 
 // The non-empty components of `path` after making it absolute and applying
@@ -145,27 +164,50 @@ namespace {
 
 // The symbolic-link test. When `last` is given, it is set when the walk read
 // the metadata of the whole path (which then exists and is no link); the
-// caller can use it instead of reading it again.
+// caller can use it instead of reading it again. The walk works on the
+// absolute path's text: each growing prefix ends at a separator, empty
+// components are skipped, and lstat reads the prefix through a NUL written
+// into a private copy of the text.
 Status check_links(const Path& path, std::optional<struct stat>* last) {
   CheckMemory& memory = check_memory();
-  const Path absolute = make_absolute(path);
-  Path prefix;
+  std::string text = absolute_text(path);
   bool whole = false;
   struct stat info;
-  for (const Path& part : absolute) {
-    if (part.empty()) continue;
-    prefix /= part;
+  size_t start = 0;
+  // A directory is remembered only after every prefix above it passed, so a
+  // remembered parent lets the walk start at the last component.
+  if (memory.depth > 0) {
+    const size_t slash = text.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 &&
+        memory.verified_directories.contains(std::string_view(text.data(), slash))) {
+      start = slash;
+    }
+  }
+  while (start < text.size()) {
+    if (text[start] == '/') {
+      ++start;
+      continue;
+    }
+    size_t end = text.find('/', start);
+    if (end == std::string::npos) end = text.size();
+    start = end;
     whole = false;
-    if (memory.depth > 0 && memory.verified_directories.contains(prefix.native())) continue;
-    if (::lstat(prefix.c_str(), &info) != 0) {
+    const std::string_view prefix(text.data(), end);
+    if (memory.depth > 0 && memory.verified_directories.contains(prefix)) continue;
+    const char saved = text[end];  // '/' or the terminating NUL
+    text[end] = '\0';
+    const int status = ::lstat(text.c_str(), &info);
+    text[end] = saved;
+    if (status != 0) {
       if (is_absent_error(errno)) return {};
-      return path_error(prefix, errno);
+      return path_error(Path(std::string(prefix)), errno);
     }
     if (S_ISLNK(info.st_mode)) {
-      return make_error("Symbolic links are not supported: " + display_path(prefix));
+      return make_error("Symbolic links are not supported: " +
+                        display_path(Path(std::string(prefix))));
     }
     if (memory.depth > 0 && S_ISDIR(info.st_mode)) {
-      memory.verified_directories.insert(prefix.native());
+      memory.verified_directories.emplace(prefix);
     }
     whole = true;
   }
@@ -466,10 +508,6 @@ Result<Path> resolve_path(const Path& path) {
   return resolved;
 }
 
-namespace {
-
-// True for text that may be joined to a project directory: non-empty, no
-// root, separator or drive prefix, no ".." and no leading "." component.
 bool is_plain_relative(std::string_view text) {
   if (text.empty() || text[0] == '/' || text[0] == '\\') return false;
   const auto is_ascii_letter = [](char ch) {
@@ -489,13 +527,18 @@ bool is_plain_relative(std::string_view text) {
   return true;
 }
 
-}  // namespace
-
 Result<Path> resolve_inside(const Path& base, std::string_view relative) {
   if (!is_plain_relative(relative)) {
     return make_error("Expected a relative path inside in_directory: " + std::string(relative));
   }
   Path joined = base / path_from_text(relative);
+  // Without ".." in the base, a plain relative path cannot leave it, and the
+  // link test of the joined path walks the base's prefixes too: that walk
+  // alone decides.
+  if (!has_parent_component(base)) {
+    ZV_TRY_STATUS(check_no_symlinks(joined));
+    return joined;
+  }
   ZV_TRY(const Path resolved_joined, resolve_path(joined));
   ZV_TRY(const Path resolved_base, resolve_path(base));
   if (!starts_with_components(normal_components(resolved_joined),

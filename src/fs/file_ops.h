@@ -101,6 +101,11 @@ Status write_atomic(const Path& destination, std::string_view bytes);
 // symbolic links first.
 Result<Path> resolve_path(const Path& path);
 
+// True when `text` is a relative path of plain components: non-empty, not
+// starting with "/" or backslash or a drive ("C:"), no ".." component and no
+// leading "." component ("/" and backslash both separate).
+bool is_plain_relative(std::string_view text);
+
 // Joins `relative` (text; "/" or backslash separate) to `base` and checks the
 // result stays inside `base`. Fails with "Expected a relative path inside
 // in_directory: " + relative, "Path escapes directory: " + display(joined),

@@ -22,10 +22,6 @@ bool is_separator(char ch) {
   return ch == '/' || ch == '\\';
 }
 
-bool is_ascii_letter(char ch) {
-  return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
-}
-
 // Splits `text` at "/" and backslash, dropping empty pieces.
 std::vector<std::string_view> split_components(std::string_view text) {
   std::vector<std::string_view> parts;
@@ -174,15 +170,6 @@ Result<ScanResult> selection_scan(KnownFiles& known, const Path& in_directory,
 }
 
 }  // namespace
-
-bool is_plain_relative(std::string_view text) {
-  if (text.empty() || is_separator(text[0])) return false;
-  if (text.size() >= 2 && is_ascii_letter(text[0]) && text[1] == ':') return false;
-  std::vector<std::string_view> parts = split_components(text);
-  if (parts.empty() || parts.front() == ".") return false;
-  return std::none_of(parts.begin(), parts.end(),
-                      [](std::string_view part) { return part == ".."; });
-}
 
 Result<std::string> normalize_selected_path(std::string_view text) {
   if (!is_plain_relative(text)) {

@@ -56,11 +56,6 @@ struct ScanResult {
 // The normalised --select paths: ascending byte order, duplicates merged.
 using Selection = std::set<std::string>;
 
-// True when `text` is a relative path of plain components: non-empty, not
-// starting with "/" or backslash or a drive ("C:"), no ".." component and no
-// leading "." component ("/" and backslash both separate).
-bool is_plain_relative(std::string_view text);
-
 // Turns one --select path into its template path: plain components joined by
 // "/". Fails with "Expected a relative path inside in_directory: " + text, or
 // "Template path must be UTF-8".

@@ -106,7 +106,8 @@ namespace {
 bool processed_ids_changed(const FileRecords& previous, std::span<const FileRecord> processed) {
   for (const FileRecord& record : processed) {
     auto found = previous.find(record.path);
-    if (found == previous.end() ? !record.class_ids.empty() : found->second != record.class_ids) {
+    if (found == previous.end() ? !record.class_ids.empty()
+                                : !std::ranges::equal(found->second, record.class_ids)) {
       return true;
     }
   }
@@ -125,9 +126,8 @@ void save_entry(const FileRecords& records, const std::string& path, RecordsUndo
                 std::unordered_set<std::string_view>& saved) {
   if (undo.all || !saved.insert(path).second) return;
   auto found = records.find(path);
-  undo.entries.emplace_back(path, found == records.end()
-                                      ? std::nullopt
-                                      : std::optional<std::set<uint64_t>>(found->second));
+  undo.entries.emplace_back(
+      path, found == records.end() ? std::nullopt : std::optional<IdList>(found->second));
 }
 
 }  // namespace
@@ -161,7 +161,7 @@ RecordsUndo apply_record_changes(FileRecords& records, std::span<const FileRecor
     if (record.class_ids.empty()) {
       records.erase(record.path);
     } else {
-      records[record.path] = record.class_ids;
+      records[record.path] = IdList(record.class_ids.begin(), record.class_ids.end());
     }
   }
   return undo;

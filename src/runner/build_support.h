@@ -101,7 +101,7 @@ RebuildPlan plan_rebuild(const FileRecords& previous, const std::set<uint64_t>& 
 // What apply_record_changes replaced, to put it back.
 struct RecordsUndo {
   std::optional<FileRecords> all;  // the whole previous table (fresh builds)
-  std::vector<std::pair<std::string, std::optional<std::set<uint64_t>>>> entries;
+  std::vector<std::pair<std::string, std::optional<IdList>>> entries;
 };
 
 // Turns `records` into the records for the next build, in place: all of them

@@ -145,6 +145,16 @@ Status wait_and_reload(const Invocation& invocation, Stamp& stamp, BuildState& s
   return {};
 }
 
+// A one-shot run ends right after its build. Its state holds one small
+// allocation per rule, text and file record; freeing them one by one costs
+// more than the rest of a no-change run, so the state is parked in a place
+// that stays reachable until the process exits and is never destroyed.
+void keep_until_exit(BuildState&& state) {
+  static BuildState* parked = nullptr;
+  delete parked;
+  parked = new BuildState(std::move(state));
+}
+
 }  // namespace
 
 Status run_build_command(const Invocation& invocation) {
@@ -169,7 +179,10 @@ Status run_build_command(const Invocation& invocation) {
       print_error(built.error());
     } else {
       if (report) print_report(*built, invocation.log_fields);
-      if (!watching) return {};
+      if (!watching) {
+        keep_until_exit(std::move(state));
+        return {};
+      }
     }
     ZV_TRY_STATUS(wait_and_reload(invocation, stamp, state));
   }

@@ -35,7 +35,10 @@ Status restore_task(BuildState& state, DecodedCache cache) {
 // it does not.
 Result<bool> keep_entry(BuildState& state, const ChangedFile& entry, bool force_css,
                         const CompiledKindTest& is_compiled) {
-  ZV_TRY(Path output, resolve_inside(state.config.out_directory, entry.path));
+  // Scan paths are plain relative paths, so joining cannot leave
+  // out_directory; the link test of `mtime` covers the whole output path,
+  // and each output is read once.
+  const Path output = state.config.out_directory / path_from_text(entry.path);
   ZV_TRY(std::optional<FileTime> output_time, file_mtime(output));
   if (!output_time || entry.time > *output_time) return true;
   bool keep = is_compiled(entry.path) ? force_css : state.records.contains(entry.path);

@@ -86,7 +86,7 @@ using CompiledKindTest = std::function<bool(std::string_view template_path)>;
 // source; otherwise a compiled template stays only when `force_css` is on
 // and any other file only when it has a record. A dropped entry counts as
 // processed: its output time and source time are recorded. Fails with a
-// resolve_inside or mtime error.
+// mtime error.
 Status prune_first_cycle(BuildState& state, std::vector<ChangedFile>& changed, bool force_css,
                          const CompiledKindTest& is_compiled);
 

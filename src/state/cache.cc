@@ -8,7 +8,7 @@
 #include "state/cache.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cstring>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -23,38 +23,66 @@ constexpr std::string_view kSeparatorLine("\0\n", 2);
 
 // ---------------------------------------------------------------- decoding
 
-// Splits `line` at every NUL.
-std::vector<std::string_view> split_fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  size_t start = 0;
-  while (true) {
-    size_t nul = line.find('\0', start);
-    if (nul == std::string_view::npos) break;
-    fields.push_back(line.substr(start, nul - start));
-    start = nul + 1;
-  }
-  fields.push_back(line.substr(start));
-  return fields;
-}
-
 // An unsigned 64-bit decimal with an optional single leading "+".
 Result<uint64_t> parse_number(std::string_view text) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  bool digits_only = !text.empty() && std::all_of(text.begin(), text.end(),
-                                                  [](char ch) { return ch >= '0' && ch <= '9'; });
+  if (text.empty()) return make_error("Invalid cache number");
   uint64_t value = 0;
-  if (digits_only) {
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc() && end == text.data() + text.size()) return value;
+  for (char ch : text) {
+    const unsigned digit = static_cast<unsigned char>(ch) - '0';
+    if (digit > 9 || __builtin_mul_overflow(value, uint64_t{10}, &value) ||
+        __builtin_add_overflow(value, uint64_t{digit}, &value)) {
+      return make_error("Invalid cache number");
+    }
   }
-  return make_error("Invalid cache number");
+  return value;
+}
+
+// Walks the NUL-separated fields of one line without collecting them.
+class Fields {
+ public:
+  explicit Fields(std::string_view line) : rest_(line) {}
+
+  // The next field; false once every field was taken.
+  bool next(std::string_view& field) {
+    if (done_) return false;
+    const size_t nul = rest_.find('\0');
+    if (nul == std::string_view::npos) {
+      field = rest_;
+      done_ = true;
+    } else {
+      field = rest_.substr(0, nul);
+      rest_.remove_prefix(nul + 1);
+    }
+    return true;
+  }
+
+ private:
+  std::string_view rest_;
+  bool done_ = false;
+};
+
+// Number of NUL-separated fields in `line` (at least 1).
+size_t field_count(std::string_view line) {
+  return 1 + static_cast<size_t>(std::count(line.begin(), line.end(), '\0'));
+}
+
+// Inserts (key, value) into an ordered map; keys usually arrive ascending, so
+// the end is tried as the place first. Returns false for a key already there.
+template <typename Map, typename Key, typename Value>
+bool insert_ordered(Map& map, Key&& key, Value&& value) {
+  if (map.empty() || map.rbegin()->first < key) {
+    map.emplace_hint(map.end(), std::forward<Key>(key), std::forward<Value>(value));
+    return true;
+  }
+  return map.try_emplace(std::forward<Key>(key), std::forward<Value>(value)).second;
 }
 
 // The decoder's state while it walks the lines.
 class Decoder {
  public:
   Status take_line(std::string_view line) {
-    if (line == std::string_view("\0", 1)) {
+    if (line.size() == 1 && line[0] == '\0') {
       if (++section_ >= kSectionCount) return make_error("Too many cache sections");
       return {};
     }
@@ -74,33 +102,50 @@ class Decoder {
 
   Result<DecodedCache> finish() {
     if (section_ < kSectionCount - 1) return make_error("Missing cache section");
+    std::vector<uint64_t> rule_numbers;
+    rule_numbers.reserve(cache_.rules.size());
+    for (const auto& entry : cache_.rules) rule_numbers.push_back(entry.first);
     for (const auto& [path, numbers] : cache_.files) {
+      // Both lists ascend, so each search starts where the previous ended.
+      auto from = rule_numbers.begin();
       for (uint64_t number : numbers) {
-        if (!cache_.rules.contains(number)) return make_error("Missing cache rule");
+        from = std::lower_bound(from, rule_numbers.end(), number);
+        if (from == rule_numbers.end() || *from != number) return make_error("Missing cache rule");
       }
     }
     return std::move(cache_);
   }
 
  private:
+  // The path, then one or more non-empty number fields.
+  static bool well_formed_file_line(std::string_view line) {
+    const size_t nul = line.find('\0');
+    if (nul == std::string_view::npos) return false;
+    const std::string_view numbers = line.substr(nul + 1);
+    return !numbers.empty() && numbers.front() != '\0' && numbers.back() != '\0' &&
+           numbers.find(std::string_view("\0\0", 2)) == std::string_view::npos;
+  }
+
   Status file_line(std::string_view line) {
-    std::vector<std::string_view> fields = split_fields(line);
-    bool empty_number = std::any_of(fields.begin() + 1, fields.end(),
-                                    [](std::string_view field) { return field.empty(); });
-    if (fields.size() < 2 || empty_number) return make_error("Invalid cache file record");
-    std::string path(fields[0]);
+    if (!well_formed_file_line(line)) return make_error("Invalid cache file record");
+    Fields fields(line);
+    std::string_view path;
+    fields.next(path);
     if (!is_plain_relative(path)) {
-      return make_error("Expected a relative path inside in_directory: " + path);
+      return make_error("Expected a relative path inside in_directory: " + std::string(path));
     }
-    std::set<uint64_t> numbers;
-    for (size_t i = 1; i < fields.size(); ++i) {
-      ZV_TRY(uint64_t number, parse_number(fields[i]));
-      numbers.insert(number);
+    scratch_.clear();
+    std::string_view field;
+    while (fields.next(field)) {
+      ZV_TRY(uint64_t number, parse_number(field));
+      scratch_.push_back(number);
     }
-    if (numbers.contains(0) || cache_.files.contains(path)) {
+    std::sort(scratch_.begin(), scratch_.end());
+    scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
+    if (scratch_.front() == 0) return make_error("Invalid cache file record");
+    if (!insert_ordered(cache_.files, std::string(path), scratch_)) {
       return make_error("Invalid cache file record");
     }
-    cache_.files.emplace(std::move(path), std::move(numbers));
     return {};
   }
 
@@ -111,38 +156,44 @@ class Decoder {
     ZV_TRY(uint64_t number, parse_number(line.substr(0, nul)));
     std::string_view text = line.substr(nul + 1);
     bool bad_text = text.empty() || (!nul_allowed && text.find('\0') != std::string_view::npos);
-    if (number == 0 || bad_text || table.contains(number)) return make_error(record_message);
-    table.emplace(number, std::string(text));
+    if (number == 0 || bad_text || !insert_ordered(table, number, text)) {
+      return make_error(record_message);
+    }
     return {};
   }
 
   Status rule_line(std::string_view line) {
-    std::vector<std::string_view> fields = split_fields(line);
-    if (fields.size() < 3) return make_error("Invalid cache rule record");
-    ZV_TRY(uint64_t number, parse_number(fields[0]));
+    if (field_count(line) < 3) return make_error("Invalid cache rule record");
+    Fields fields(line);
+    std::string_view field;
+    fields.next(field);
+    ZV_TRY(uint64_t number, parse_number(field));
     CacheRule rule;
-    ZV_TRY(rule.attribute, parse_number(fields[1]));
-    ZV_TRY(rule.selector, parse_number(fields[2]));
+    fields.next(field);
+    ZV_TRY(rule.attribute, parse_number(field));
+    fields.next(field);
+    ZV_TRY(rule.selector, parse_number(field));
     if (number == 0 || rule.attribute == 0) return make_error("Invalid cache rule record");
     if (!cache_.attributes.contains(rule.attribute)) return make_error("Missing cache attribute");
     if (rule.selector != 0 && !cache_.selectors.contains(rule.selector)) {
       return make_error("Missing cache selector");
     }
-    for (size_t i = 3; i < fields.size(); ++i) {
-      if (fields[i].empty()) return make_error("Invalid cache rule record");
-      ZV_TRY(uint64_t at_rule, parse_number(fields[i]));
+    while (fields.next(field)) {
+      if (field.empty()) return make_error("Invalid cache rule record");
+      ZV_TRY(uint64_t at_rule, parse_number(field));
       if (!cache_.at_rules.contains(at_rule)) return make_error("Missing cache at-rule");
       rule.at_rules.push_back(at_rule);
     }
     // Written innermost first; kept outermost first.
     std::reverse(rule.at_rules.begin(), rule.at_rules.end());
-    if (!cache_.rules.emplace(number, std::move(rule)).second) {
+    if (!insert_ordered(cache_.rules, number, std::move(rule))) {
       return make_error("Duplicate cache rule");
     }
     return {};
   }
 
   DecodedCache cache_;
+  std::vector<uint64_t> scratch_;  // one file line's numbers
   int section_ = 0;
 };
 
@@ -234,8 +285,10 @@ Result<DecodedCache> decode_cache(std::string_view bytes) {
   Decoder decoder;
   size_t start = 0;
   while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string_view::npos) end = bytes.size();
+    const void* found = std::memchr(bytes.data() + start, '\n', bytes.size() - start);
+    const size_t end = found == nullptr
+                           ? bytes.size()
+                           : static_cast<size_t>(static_cast<const char*>(found) - bytes.data());
     std::string_view line = bytes.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     ZV_TRY_STATUS(decoder.take_line(line));

@@ -23,9 +23,13 @@ struct CacheRule {
   std::vector<uint64_t> at_rules;  // outermost first
 };
 
+// Rule numbers of one file: ascending, no duplicates. A flat list rather than
+// a tree set, so restoring a large cache costs no allocation per reference.
+using IdList = std::vector<uint64_t>;
+
 // The five tables of a decoded cache.
 struct DecodedCache {
-  std::map<std::string, std::set<uint64_t>> files;  // template path -> rule numbers
+  std::map<std::string, IdList> files;  // template path -> rule numbers
   std::map<uint64_t, std::string> attributes;
   std::map<uint64_t, std::string> selectors;  // may hold NUL (the class placeholder)
   std::map<uint64_t, std::string> at_rules;
@@ -33,7 +37,7 @@ struct DecodedCache {
 };
 
 // Per-file class IDs of a build: template path -> ascending set of IDs.
-using FileRecords = std::map<std::string, std::set<uint64_t>>;
+using FileRecords = std::map<std::string, IdList>;
 
 // Decodes cache bytes (a carriage return before a line feed is dropped).
 // Fails with one of "Too many cache sections", "Missing cache section",

@@ -42,7 +42,7 @@ Registry sample_registry() {
 }
 
 FileRecords sample_records() {
-  return {{"b.html", {5, 2}}, {"a.html", {7}}, {"c.txt", {}}};
+  return {{"b.html", {2, 5}}, {"a.html", {7}}, {"c.txt", {}}};
 }
 
 const std::string kSampleBytes =
@@ -161,7 +161,7 @@ TEST(CacheDecode, AcceptedForms) {
   Result<DecodedCache> sorted =
       decode_cache(nul("a/b.html|3|1|3\n") + kSep + nul("1|x\n") + seps(3) + nul("1|1|0\n3|1|0\n"));
   ASSERT_TRUE(sorted.ok()) << sorted.error();
-  EXPECT_EQ(sorted.value().files.at("a/b.html"), (std::set<uint64_t>{1, 3}));
+  EXPECT_EQ(sorted.value().files.at("a/b.html"), (IdList{1, 3}));
 }
 
 TEST(CacheDecode, Failures) {
