@@ -2,9 +2,10 @@
 // A kind's language follows the file suffixes it compiles, because that is
 // what a user states about a kind; PHP code has no files of its own, so it is
 // recognised as what a PHP file's boundary entries (its tags) hand on.
-// Preformatted elements are found by a forward scan over the text that no
-// region claimed, so tags written inside attribute strings, comments or
-// nested templates do not count.
+// Preformatted elements are found by a forward walk over the tags, which
+// reads quoted attribute values as part of their tag; the plan's own string
+// regions play no part, since a stray quote in the text would pair them
+// differently. Comments and nested templates are passed over whole.
 #include "template/language.h"
 
 #include <algorithm>
@@ -32,16 +33,45 @@ bool hands_on_to(const TemplateDef& owner, const std::string& name) {
   });
 }
 
-// The position of the next `c` in [pos, end) outside `claimed`, or `end`.
-size_t next_unclaimed(std::string_view text, char c, size_t pos, size_t end,
-                      std::span<const Range> claimed) {
+// The end of the opaque range holding `pos`, or `pos` itself.
+size_t opaque_end(std::span<const Range> opaque, size_t pos) {
+  auto it = std::upper_bound(opaque.begin(), opaque.end(), pos,
+                             [](size_t p, const Range& r) { return p < r.end; });
+  return it == opaque.end() || it->start > pos ? pos : it->end;
+}
+
+// The position of the next "<" in [pos, end) outside `opaque`, or `end`.
+size_t next_tag_open(std::string_view text, size_t pos, size_t end, std::span<const Range> opaque) {
   while (pos < end) {
-    const size_t found = text.substr(0, end).find(c, pos);
+    const size_t found = text.substr(0, end).find('<', pos);
     if (found == std::string_view::npos) return end;
-    auto it = std::upper_bound(claimed.begin(), claimed.end(), found,
-                               [](size_t p, const Range& r) { return p < r.end; });
-    if (it == claimed.end() || it->start > found) return found;
-    pos = it->end;
+    pos = opaque_end(opaque, found);
+    if (pos == found) return found;
+  }
+  return end;
+}
+
+bool is_ascii_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The position after the ">" that ends the tag whose name starts at `pos`;
+// quoted attribute values may hold ">". `end` when the tag does not end.
+size_t tag_end(std::string_view text, size_t pos, size_t end, std::span<const Range> opaque) {
+  char quote = 0;
+  while (pos < end) {
+    if (const size_t skipped = opaque_end(opaque, pos); skipped != pos) {
+      pos = skipped;
+      continue;
+    }
+    const char c = text[pos++];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return pos;
+    }
   }
   return end;
 }
@@ -56,19 +86,19 @@ bool tag_name_at(std::string_view text, size_t pos, size_t end, std::string_view
          next == '\r' || next == '\f';
 }
 
-// The name of the preformatted element whose start tag opens at `lt` ("<"),
-// or empty.
-std::string_view preformatted_at(std::string_view text, size_t lt, size_t end) {
+// The name of the preformatted element whose start tag has its name at
+// `pos`, or empty.
+std::string_view preformatted_at(std::string_view text, size_t pos, size_t end) {
   for (std::string_view name : {std::string_view("pre"), std::string_view("textarea")}) {
-    if (tag_name_at(text, lt + 1, end, name)) return name;
+    if (tag_name_at(text, pos, end, name)) return name;
   }
   return {};
 }
 
 // The start of the end tag of `name` at or after `pos`, or `end`.
 size_t end_tag(std::string_view text, std::string_view name, size_t pos, size_t end,
-               std::span<const Range> claimed) {
-  while ((pos = next_unclaimed(text, '<', pos, end, claimed)) < end) {
+               std::span<const Range> opaque) {
+  while ((pos = next_tag_open(text, pos, end, opaque)) < end) {
     if (pos + 1 < end && text[pos + 1] == '/' && tag_name_at(text, pos + 2, end, name)) return pos;
     ++pos;
   }
@@ -87,19 +117,19 @@ Language language_of(const TemplateDef& tmpl, const TemplateMap& templates) {
 }
 
 std::vector<Range> find_preformatted(std::string_view text, Range range,
-                                     std::span<const Range> claimed) {
+                                     std::span<const Range> opaque) {
   std::vector<Range> zones;
   size_t pos = range.start;
-  while ((pos = next_unclaimed(text, '<', pos, range.end, claimed)) < range.end) {
-    const std::string_view name = preformatted_at(text, pos, range.end);
-    if (name.empty()) {
+  while ((pos = next_tag_open(text, pos, range.end, opaque)) < range.end) {
+    if (pos + 1 >= range.end || !is_ascii_letter(text[pos + 1])) {
       ++pos;
       continue;
     }
-    const size_t gt = next_unclaimed(text, '>', pos + 1 + name.size(), range.end, claimed);
-    if (gt >= range.end) break;
-    const size_t close = end_tag(text, name, gt + 1, range.end, claimed);
-    if (gt + 1 < close) zones.push_back(Range{gt + 1, close});
+    const std::string_view name = preformatted_at(text, pos + 1, range.end);
+    pos = tag_end(text, pos + 1, range.end, opaque);
+    if (name.empty() || pos >= range.end) continue;
+    const size_t close = end_tag(text, name, pos, range.end, opaque);
+    if (pos < close) zones.push_back(Range{pos, close});
     pos = close;
   }
   return zones;

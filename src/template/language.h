@@ -30,10 +30,11 @@ enum class Language : uint8_t {
 Language language_of(const TemplateDef& tmpl, const TemplateMap& templates);
 
 // Returns, in file order, the content ranges of the <pre> and <textarea>
-// elements (tag names in any letter case) whose tags lie in `range` outside
-// `claimed` (sorted, non-overlapping). An element without its end tag runs to
-// the end of `range`. Never fails.
+// elements (tag names in any letter case) of `range`. Tags are read from "<"
+// and a letter to the ">" outside quoted attribute values; `opaque` (sorted,
+// non-overlapping: comments, nested templates) is passed over. An element
+// without its end tag runs to the end of `range`. Never fails.
 std::vector<Range> find_preformatted(std::string_view text, Range range,
-                                     std::span<const Range> claimed);
+                                     std::span<const Range> opaque);
 
 }  // namespace zeviziz

@@ -336,6 +336,7 @@ class LevelPlanner {
                 protected_, depth_, region_, flags_);
       return {};
     }
+    entry_regions_.push_back(Range{region.start, region.end});
     return take_entry(*winner.entry, *winner.boundary, region);
   }
 
@@ -390,9 +391,11 @@ class LevelPlanner {
   // Gives the content of <pre> and <textarea> elements, in the text and
   // string segments this level recorded, the flags that keep it unchanged.
   void keep_preformatted(size_t texts_begin) {
-    std::vector<Range> claimed = claimed_;
-    merge_ranges(claimed);
-    const std::vector<Range> zones = find_preformatted(context_.text, range_, claimed);
+    auto inherited = overlapping(protected_, range_);
+    std::vector<Range> opaque(inherited.begin(), inherited.end());
+    opaque.insert(opaque.end(), entry_regions_.begin(), entry_regions_.end());
+    merge_ranges(opaque);
+    const std::vector<Range> zones = find_preformatted(context_.text, range_, opaque);
     if (zones.empty()) return;
     keep_verbatim(context_.plan.text_segments, texts_begin, zones);
     keep_verbatim(context_.plan.string_segments, strings_begin_, zones);
@@ -411,6 +414,7 @@ class LevelPlanner {
   LanguageCandidate extra_;
   const size_t strings_begin_;  // the first string segment of this level
   std::vector<Range> claimed_;
+  std::vector<Range> entry_regions_;  // the regions of boundary entries taken
   std::vector<Range> nested_;
   std::vector<Candidate> named_;
   std::vector<Candidate> strings_;

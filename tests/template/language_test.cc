@@ -196,6 +196,10 @@ TEST_F(LanguageTest, PreformattedHtmlKeepsItsWhiteSpace) {
                            {"<PRE class=\"x>y\">a  \n\n say \"b   c\"\n</Pre >\n\n",
                             "<PRE class=\"x>y\">a  \n\n say \"b   c\"\n</Pre >\n"},
                            {"<pre>\n\n  open to the end  \n", "<pre>\n\n  open to the end  \n"},
+                           // A stray quote in the text pairs the quotes differently; the element
+                           // is still found by its tags.
+                           {"<p>it\"s</p>\n\n<pre class=\"c\">\n  \"a\"  \n\n</pre>\n\n",
+                            "<p>it\"s</p> <pre class=\"c\">\n  \"a\"  \n\n</pre>\n"},
                            // Not a <pre> element: in an attribute, in a comment, or a longer name.
                            {"<a title=\"<pre>\">\n\n  x  \n</a>", "<a title=\"<pre>\">\n  x\n</a>"},
                            {"<!-- <pre> -->\n\n  x  \n", "  x\n"},
