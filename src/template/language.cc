@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <array>
 
-#include "base/unicode.h"
-
 namespace zeviziz {
 namespace {
 
@@ -80,7 +78,9 @@ size_t tag_end(std::string_view text, size_t pos, size_t end, std::span<const Ra
 // ends there: followed by white space, ">" or "/".
 bool tag_name_at(std::string_view text, size_t pos, size_t end, std::string_view name) {
   if (end - pos <= name.size()) return false;
-  if (ascii_lower(text.substr(pos, name.size())) != name) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if ((text[pos + i] | 0x20) != name[i]) return false;  // ASCII letters in any case
+  }
   const char next = text[pos + name.size()];
   return next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\n' ||
          next == '\r' || next == '\f';
@@ -93,6 +93,16 @@ std::string_view preformatted_at(std::string_view text, size_t pos, size_t end) 
     if (tag_name_at(text, pos, end, name)) return name;
   }
   return {};
+}
+
+// True when "<pre" or "<textarea" occurs in `range` at all.
+bool mentions_preformatted(std::string_view text, Range range) {
+  const std::string_view bounded = text.substr(0, range.end);
+  for (size_t pos = bounded.find('<', range.start); pos != std::string_view::npos;
+       pos = bounded.find('<', pos + 1)) {
+    if (!preformatted_at(text, pos + 1, range.end).empty()) return true;
+  }
+  return false;
 }
 
 // The start of the end tag of `name` at or after `pos`, or `end`.
@@ -119,6 +129,7 @@ Language language_of(const TemplateDef& tmpl, const TemplateMap& templates) {
 std::vector<Range> find_preformatted(std::string_view text, Range range,
                                      std::span<const Range> opaque) {
   std::vector<Range> zones;
+  if (!mentions_preformatted(text, range)) return zones;  // the common case: one quick pass
   size_t pos = range.start;
   while ((pos = next_tag_open(text, pos, range.end, opaque)) < range.end) {
     if (pos + 1 >= range.end || !is_ascii_letter(text[pos + 1])) {

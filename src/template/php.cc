@@ -45,7 +45,10 @@ class CloseSearch {
         close_(close),
         limit_(scanner.limit()),
         protected_(protected_ranges),
-        memo_(memo) {}
+        memo_(memo) {
+    const auto& items = close.items;
+    if (!items.empty() && items.front().is_literal) first_byte_ = items.front().literal.front();
+  }
 
   std::optional<Match> from(size_t pos) {
     while (pos < limit_) {
@@ -70,6 +73,7 @@ class CloseSearch {
 
  private:
   std::optional<Match> close_at(size_t pos) {
+    if (first_byte_ && text_[pos] != first_byte_) return std::nullopt;
     auto end = match_at(text_, close_, pos, limit_, memo_);
     if (!end) return std::nullopt;
     // A close delimiter may not run into a protected range.
@@ -95,6 +99,7 @@ class CloseSearch {
   size_t limit_;
   std::span<const Range> protected_;
   MatchMemo* memo_;
+  char first_byte_ = 0;  // the byte every match starts with, when known
 };
 
 }  // namespace
