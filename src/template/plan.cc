@@ -20,7 +20,6 @@
 #include "template/plan.h"
 
 #include <algorithm>
-#include <memory>
 
 #include "template/javascript.h"
 #include "template/language.h"
@@ -87,12 +86,18 @@ void push_gaps(std::vector<Segment>& out, Range range, std::span<const Range> ho
   add(pos, range.end);
 }
 
-// Splits the segments of `list` from `begin` on at the edges of `zones`
-// (sorted, non-overlapping); the parts inside a zone get the verbatim flags.
-void keep_verbatim(std::vector<Segment>& list, size_t begin, std::span<const Range> zones) {
+// Splits the segments of region `region` in `list` from `begin` on at the
+// edges of `zones` (sorted, non-overlapping); the parts inside a zone get the
+// verbatim flags. Segments of other regions stay as they are.
+void keep_verbatim(std::vector<Segment>& list, size_t begin, uint64_t region,
+                   std::span<const Range> zones) {
   std::vector<Segment> own(list.begin() + static_cast<std::ptrdiff_t>(begin), list.end());
   list.resize(begin);
   for (const Segment& segment : own) {
+    if (segment.region != region) {
+      list.push_back(segment);
+      continue;
+    }
     size_t pos = segment.start;
     auto add = [&](size_t start, size_t end, bool verbatim) {
       if (start >= end) return;
@@ -388,8 +393,9 @@ class LevelPlanner {
     return {};
   }
 
-  // Gives the content of <pre> and <textarea> elements, in the text and
-  // string segments this level recorded, the flags that keep it unchanged.
+  // Gives the content of <pre> and <textarea> elements, in this level's own
+  // text and string segments, the flags that keep it unchanged (nested
+  // templates such as a script inside keep theirs).
   void keep_preformatted(size_t texts_begin) {
     auto inherited = overlapping(protected_, range_);
     std::vector<Range> opaque(inherited.begin(), inherited.end());
@@ -397,8 +403,8 @@ class LevelPlanner {
     merge_ranges(opaque);
     const std::vector<Range> zones = find_preformatted(context_.text, range_, opaque);
     if (zones.empty()) return;
-    keep_verbatim(context_.plan.text_segments, texts_begin, zones);
-    keep_verbatim(context_.plan.string_segments, strings_begin_, zones);
+    keep_verbatim(context_.plan.text_segments, texts_begin, region_, zones);
+    keep_verbatim(context_.plan.string_segments, strings_begin_, region_, zones);
   }
 
   PlanContext& context_;

@@ -196,6 +196,9 @@ TEST_F(LanguageTest, PreformattedHtmlKeepsItsWhiteSpace) {
                            {"<PRE class=\"x>y\">a  \n\n say \"b   c\"\n</Pre >\n\n",
                             "<PRE class=\"x>y\">a  \n\n say \"b   c\"\n</Pre >\n"},
                            {"<pre>\n\n  open to the end  \n", "<pre>\n\n  open to the end  \n"},
+                           // A script inside keeps its own treatment.
+                           {"<pre>\n\n<script>\n  x = '  a  '  \n\n</script>\n\n</pre>",
+                            "<pre>\n\n<script>\n  x = ' a '\n</script>\n\n</pre>"},
                            // A stray quote in the text pairs the quotes differently; the element
                            // is still found by its tags.
                            {"<p>it\"s</p>\n\n<pre class=\"c\">\n  \"a\"  \n\n</pre>\n\n",
