@@ -1,7 +1,8 @@
 // Throughput of the template compiler on generated files with the default
 // configuration: planning alone and the whole compilation (plan, rendering,
-// lexing of string contents), for a large HTML page, a large PHP page and a
-// JavaScript file made of nothing but short strings and comments.
+// lexing of string contents), for a large HTML page, a large PHP page, a
+// JavaScript file made of nothing but short strings and comments, and
+// JavaScript code with regular expressions, divisions and template literals.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -49,6 +50,19 @@ std::string php_block(int i) {
          "\">go</a>\n"
          "  <!-- end -->\n"
          "</div>\n";
+}
+
+std::string script_block(int i) {
+  const std::string n = std::to_string(i);
+  return "function f" + n +
+         "(s, a, b) {\n"
+         "  var r = s.replace(/[\"'/]/g, '') // strip\n"
+         "  var d = a / 2 / (b || 1), e = (a) / " +
+         n +
+         ";\n"
+         "  if (/^\\/\\//.test(s)) return `x ${ r + `y ${d}` } z`;\n"
+         "  return typeof r === 'string' ? \"!{color:red}\" : /'/.source;\n"
+         "}\n";
 }
 
 std::string generate(std::string (*block)(int)) {
@@ -103,6 +117,16 @@ void BM_CompileQuotesAndComments(benchmark::State& state) {
   run_compile(state, text, "app.js");
 }
 
+void BM_CompileScript(benchmark::State& state) {
+  static const std::string text = generate(script_block);
+  run_compile(state, text, "app.js");
+}
+
+void BM_PlanScript(benchmark::State& state) {
+  static const std::string text = generate(script_block);
+  run_plan(state, text, "app.js");
+}
+
 void BM_PlanHtml(benchmark::State& state) {
   static const std::string text = generate(html_block);
   run_plan(state, text, "page.html");
@@ -116,6 +140,8 @@ void BM_PlanPhp(benchmark::State& state) {
 BENCHMARK(BM_CompileHtml)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompilePhp)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileQuotesAndComments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompileScript)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlanScript)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlanHtml)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlanPhp)->Unit(benchmark::kMillisecond);
 
