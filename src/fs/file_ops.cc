@@ -301,15 +301,19 @@ Result<std::string> read_file(const Path& path) {
 
 namespace {
 
+EntryType type_from_mode(mode_t mode) {
+  if (S_ISDIR(mode)) return EntryType::Directory;
+  if (S_ISLNK(mode)) return EntryType::Symlink;
+  return EntryType::File;
+}
+
 EntryType entry_type(const Path& path, unsigned char d_type) {
   if (d_type == DT_DIR) return EntryType::Directory;
   if (d_type == DT_LNK) return EntryType::Symlink;
   if (d_type != DT_UNKNOWN) return EntryType::File;
   struct stat info;
   if (::lstat(path.c_str(), &info) != 0) return EntryType::File;
-  if (S_ISDIR(info.st_mode)) return EntryType::Directory;
-  if (S_ISLNK(info.st_mode)) return EntryType::Symlink;
-  return EntryType::File;
+  return type_from_mode(info.st_mode);
 }
 
 }  // namespace
@@ -333,6 +337,15 @@ Result<std::vector<DirEntry>> read_dir(const Path& directory) {
   ::closedir(dir);
   if (error_number != 0) return path_error(directory, error_number);
   return entries;
+}
+
+Result<std::optional<DirEntry>> entry_at(const Path& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (is_absent_error(errno)) return std::optional<DirEntry>();
+    return path_error(path, errno);
+  }
+  return std::optional<DirEntry>(DirEntry{path, type_from_mode(info.st_mode)});
 }
 
 EntryType file_type(const DirEntry& entry) {

@@ -75,6 +75,11 @@ struct DirEntry {
 // "path: system text".
 Result<std::vector<DirEntry>> read_dir(const Path& directory);
 
+// The entry at `path` typed as a directory listing would type it (links are
+// not followed), without a log line; absent when nothing is there. Fails with
+// "path: system text".
+Result<std::optional<DirEntry>> entry_at(const Path& path);
+
 // `file-type`: logs the operation and returns the type from the listing.
 EntryType file_type(const DirEntry& entry);
 

@@ -10,6 +10,8 @@
 #include "fs/scan.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <unordered_set>
 #include <utility>
 
 #include "base/unicode.h"
@@ -102,30 +104,52 @@ Status visit_file(KnownFiles& known, const DirEntry& entry, std::string relative
   return {};
 }
 
-Status walk_tree(KnownFiles& known, const Path& in_directory, const Exclusions& exclusions,
-                 bool forced, std::vector<ChangedFile>& changed) {
+// What a walk records into and skips.
+struct Walk {
+  KnownFiles& known;
+  const Exclusions& exclusions;
+  bool forced = false;
+  std::vector<ChangedFile>& changed;
   std::vector<WalkFrame> stack;
-  ZV_TRY(WalkFrame top, open_frame(in_directory, ""));
-  stack.push_back(std::move(top));
-  while (!stack.empty()) {
-    WalkFrame& frame = stack.back();
+};
+
+// Looks at one entry found by a walk (`relative` is its template path):
+// excluded entries and links are skipped, a directory goes on the stack so
+// its entries come next, a file is recorded.
+Status visit_entry(Walk& walk, const DirEntry& entry, std::string relative) {
+  if (matches_exclusion(relative, walk.exclusions)) return {};
+  EntryType type = file_type(entry);
+  if (type == EntryType::Symlink) return {};
+  if (type == EntryType::Directory) {
+    ZV_TRY(WalkFrame child, open_frame(entry.path, relative + "/"));
+    walk.stack.push_back(std::move(child));
+    return {};
+  }
+  return visit_file(walk.known, entry, std::move(relative), walk.forced, walk.changed);
+}
+
+// Visits the entries of the directories on the stack, depth-first.
+Status walk_stack(Walk& walk) {
+  while (!walk.stack.empty()) {
+    WalkFrame& frame = walk.stack.back();
     if (frame.next == frame.entries.size()) {
-      stack.pop_back();
+      walk.stack.pop_back();
       continue;
     }
     const DirEntry entry = std::move(frame.entries[frame.next++]);
     std::string relative = frame.prefix + entry.path.filename().string();
-    if (matches_exclusion(relative, exclusions)) continue;
-    EntryType type = file_type(entry);
-    if (type == EntryType::Symlink) continue;
-    if (type == EntryType::Directory) {
-      ZV_TRY(WalkFrame child, open_frame(entry.path, relative + "/"));
-      stack.push_back(std::move(child));  // `frame` is not used after this
-      continue;
-    }
-    ZV_TRY_STATUS(visit_file(known, entry, std::move(relative), forced, changed));
+    // `frame` may move when visit_entry pushes a child; it is not used after.
+    ZV_TRY_STATUS(visit_entry(walk, entry, std::move(relative)));
   }
   return {};
+}
+
+Status walk_tree(KnownFiles& known, const Path& in_directory, const Exclusions& exclusions,
+                 bool forced, std::vector<ChangedFile>& changed) {
+  Walk walk{known, exclusions, forced, changed, {}};
+  ZV_TRY(WalkFrame top, open_frame(in_directory, ""));
+  walk.stack.push_back(std::move(top));
+  return walk_stack(walk);
 }
 
 // Takes every known file not seen in the current generation out of the
@@ -169,6 +193,149 @@ Result<ScanResult> selection_scan(KnownFiles& known, const Path& in_directory,
   return result;
 }
 
+// The outermost of `paths`: a path below another one of the set is dropped,
+// since rescanning the other covers it.
+std::vector<std::string> outermost_paths(const std::set<std::string>& paths) {
+  std::vector<std::string> roots;
+  for (const std::string& path : paths) {
+    bool covered = false;
+    for (size_t slash = path.find('/'); slash != std::string::npos && !covered;
+         slash = path.find('/', slash + 1)) {
+      covered = paths.contains(path.substr(0, slash));
+    }
+    if (!covered) roots.push_back(path);
+  }
+  return roots;
+}
+
+// Listing positions of the entries of each directory read so far, keyed by
+// the directory's template path ("" for in_directory).
+class ListingOrder {
+ public:
+  explicit ListingOrder(const Path& in_directory) : in_directory_(in_directory) {}
+
+  // The position of each component of `path` in its directory's listing; a
+  // component that is not listed (gone) ends the key with the largest value.
+  Result<std::vector<size_t>> key(const std::string& path) {
+    std::vector<size_t> key;
+    std::string directory;
+    for (std::string_view part : split_components(path)) {
+      ZV_TRY(const Positions* positions, listing(directory));
+      auto found = positions->find(std::string(part));
+      if (found == positions->end()) {
+        key.push_back(SIZE_MAX);
+        break;
+      }
+      key.push_back(found->second);
+      if (!directory.empty()) directory += '/';
+      directory += part;
+    }
+    return key;
+  }
+
+ private:
+  using Positions = std::unordered_map<std::string, size_t>;
+
+  Result<const Positions*> listing(const std::string& directory) {
+    auto found = listings_.find(directory);
+    if (found != listings_.end()) return &found->second;
+    ZV_TRY(std::vector<DirEntry> entries, read_dir(in_directory_ / path_from_text(directory)));
+    Positions positions;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      positions.emplace(entries[i].path.filename().string(), i);
+    }
+    return &listings_.emplace(directory, std::move(positions)).first->second;
+  }
+
+  const Path& in_directory_;
+  std::unordered_map<std::string, Positions> listings_;
+};
+
+// Sorts `roots` into the order in which a full walk reaches them: by the
+// listing positions of their components, directory by directory.
+Status order_like_walk(const Path& in_directory, std::vector<std::string>& roots) {
+  if (roots.size() < 2) return {};
+  ListingOrder order(in_directory);
+  std::vector<std::pair<std::vector<size_t>, std::string>> keyed;
+  keyed.reserve(roots.size());
+  for (std::string& root : roots) {
+    ZV_TRY(std::vector<size_t> key, order.key(root));
+    keyed.emplace_back(std::move(key), std::move(root));
+  }
+  std::sort(keyed.begin(), keyed.end());
+  for (size_t i = 0; i < keyed.size(); ++i) roots[i] = std::move(keyed[i].second);
+  return {};
+}
+
+// Walks the entry at `root` (a template path) as the full walk would when
+// it reaches it: a file is recorded, a directory walked, anything excluded,
+// linked or missing is not seen.
+Status rescan_root(Walk& walk, const Path& in_directory, const std::string& root) {
+  if (matches_exclusion(root, walk.exclusions)) return {};
+  const Path path = in_directory / path_from_text(root);
+  // A link on the way (which the full walk would not follow) fails here.
+  ZV_TRY_STATUS(check_no_symlinks(path));
+  ZV_TRY(std::optional<DirEntry> entry, entry_at(path));
+  if (!entry) return {};
+  ZV_TRY_STATUS(visit_entry(walk, *entry, root));
+  return walk_stack(walk);
+}
+
+// True when `path` is one of `roots` or lies below one of them.
+bool under_roots(std::string_view path, const std::unordered_set<std::string_view>& roots) {
+  if (roots.contains(path)) return true;
+  for (size_t slash = path.find('/'); slash != std::string_view::npos;
+       slash = path.find('/', slash + 1)) {
+    if (roots.contains(path.substr(0, slash))) return true;
+  }
+  return false;
+}
+
+// Takes the known files at or below `roots` that the rescan did not see out
+// of the table, sorted by path.
+std::vector<RemovedFile> collect_removed_under(KnownFiles& known,
+                                               const std::vector<std::string>& roots) {
+  const std::unordered_set<std::string_view> root_set(roots.begin(), roots.end());
+  std::vector<RemovedFile> removed;
+  for (auto it = known.files.begin(); it != known.files.end();) {
+    if (it->second.generation == known.generation || !under_roots(it->first, root_set)) {
+      ++it;
+      continue;
+    }
+    removed.push_back(RemovedFile{it->first, it->second.time});
+    it = known.files.erase(it);
+  }
+  std::sort(removed.begin(), removed.end(),
+            [](const RemovedFile& a, const RemovedFile& b) { return a.path < b.path; });
+  return removed;
+}
+
+Result<ScanResult> rescan_roots(KnownFiles& known, const Path& in_directory,
+                                const Exclusions& exclusions, std::vector<std::string> roots) {
+  ZV_TRY_STATUS(check_no_symlinks(in_directory));
+  ZV_TRY_STATUS(order_like_walk(in_directory, roots));
+  ScanResult result;
+  Walk walk{known, exclusions, false, result.changed, {}};
+  for (const std::string& root : roots) ZV_TRY_STATUS(rescan_root(walk, in_directory, root));
+  result.removed = collect_removed_under(known, roots);
+  return result;
+}
+
+// Rescans only `paths`. Whatever it cannot settle on its own (in_directory
+// itself, a link on the way, any failure) is left to a full scan, which then
+// gives the full scan's result or error; known files are only taken out of
+// the table once the rescan has succeeded, so that a full scan after a
+// failed rescan sees the table as the rescan left it, with nothing lost.
+Result<ScanResult> limited_scan(KnownFiles& known, const Path& in_directory,
+                                const Exclusions& exclusions, const ScanLimit& paths) {
+  if (!paths.contains("")) {
+    Result<ScanResult> result =
+        rescan_roots(known, in_directory, exclusions, outermost_paths(paths));
+    if (result.ok()) return result;
+  }
+  return full_scan(known, in_directory, exclusions, false);
+}
+
 }  // namespace
 
 Result<std::string> normalize_selected_path(std::string_view text) {
@@ -200,12 +367,14 @@ bool is_excluded(std::string_view template_path, const std::vector<Path>& exclud
 
 Result<ScanResult> scan_sources(KnownFiles& known, const Path& in_directory,
                                 const std::vector<Path>& excludes,
-                                const std::optional<Selection>& selection, bool forced) {
+                                const std::optional<Selection>& selection, bool forced,
+                                const ScanLimit* limit) {
   TaskGuard task = task_start("template.scan", sanitize_utf8(in_directory.string()));
   ++known.generation;
   Exclusions exclusions = prepare_exclusions(excludes);
-  if (!selection || forced) return full_scan(known, in_directory, exclusions, forced);
-  return selection_scan(known, in_directory, exclusions, *selection);
+  if (selection && !forced) return selection_scan(known, in_directory, exclusions, *selection);
+  if (limit != nullptr && !forced) return limited_scan(known, in_directory, exclusions, *limit);
+  return full_scan(known, in_directory, exclusions, forced);
 }
 
 void mark_processed(KnownFiles& known, const std::string& path, FileTime time) {

@@ -56,6 +56,10 @@ struct ScanResult {
 // The normalised --select paths: ascending byte order, duplicates merged.
 using Selection = std::set<std::string>;
 
+// Entries below in_directory (template paths) that a scan may limit itself
+// to; a directory stands for everything below it.
+using ScanLimit = std::set<std::string>;
+
 // Turns one --select path into its template path: plain components joined by
 // "/". Fails with "Expected a relative path inside in_directory: " + text, or
 // "Template path must be UTF-8".
@@ -74,13 +78,20 @@ bool is_excluded(std::string_view template_path, const std::vector<Path>& exclud
 // skipped unexamined, symbolic links silently, and in a forced scan every
 // file counts as changed; known files not seen are removed from `known` and
 // reported. With a selection (and not forced) looks only at the selected
-// files. Fails with "Symbolic links are not supported: " + path, a read-dir
+// files. Otherwise, with a `limit` (and not forced), rescans only the entries
+// it names and gives exactly what a full scan would for them: changed files
+// in the order the full walk finds them, known files at or below them that
+// are gone (or now excluded or links) as removed; other known files are left
+// as they are. A limit naming in_directory itself (""), a link on the way to
+// a limited entry, or any failure of the rescan makes it a full scan. Fails
+// with "Symbolic links are not supported: " + path, a read-dir
 // or mtime failure, "Template paths must be UTF-8", "Selected template is
 // excluded: " + path, "Selected template does not exist: " + path, or a
 // resolve_inside error.
 Result<ScanResult> scan_sources(KnownFiles& known, const Path& in_directory,
                                 const std::vector<Path>& excludes,
-                                const std::optional<Selection>& selection, bool forced);
+                                const std::optional<Selection>& selection, bool forced,
+                                const ScanLimit* limit = nullptr);
 
 // Records (path, time) in `known` as processed, so later scans see it as
 // unchanged while its time stays the same.
