@@ -2,14 +2,21 @@
 // opens the build state and runs build cycles: each cycle decides the
 // pipeline's switches, scans the input tree, prunes the first cycle of a
 // newly opened state, and runs the pipeline only when something changed,
-// then prints the report lines of --log. In watch mode it sleeps between
+// then prints the report lines of --log. In watch mode it waits between
 // cycles and reloads the configuration (with a new build state) when the
 // configuration file's last-write time changes; failures of a cycle or a
-// reload are printed and the loop goes on.
+// reload are printed and the loop goes on. The wait ends at the first
+// file-system notification (after a short settle time) or after the
+// interval; without notifications it sleeps the interval. A cycle woken by a
+// complete set of notified paths scans only those paths; every other cycle
+// scans the whole tree.
 #include "runner/cycle.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -19,6 +26,7 @@
 #include "config/load.h"
 #include "fs/file_ops.h"
 #include "fs/scan.h"
+#include "fs/watcher.h"
 #include "log/log.h"
 #include "runner/build.h"
 #include "runner/build_support.h"
@@ -56,15 +64,19 @@ bool is_compiled_kind(const ProjectConfig& config, std::string_view template_pat
 }
 
 // One build cycle: switches, scan, first-cycle pruning, and the pipeline
-// when there is anything to do.
-Result<BuildReport> run_cycle(BuildState& state, const std::optional<Selection>& selection) {
+// when there is anything to do. With a `limit`, the scan looks only at the
+// paths it names (the scan ignores it when the build is fresh).
+Result<BuildReport> run_cycle(BuildState& state, const std::optional<Selection>& selection,
+                              const ScanLimit* limit) {
   // Each directory is checked for links once per cycle, not once per file.
   PathCheckScope path_checks;
   const ProjectConfig& config = state.config;
   ZV_TRY_STATUS(check_generated_paths(config));
   const bool fresh = needs_fresh_build(state);
+  // A newly opened state knows no files yet: only a full scan lists them.
+  if (state.newly_opened) limit = nullptr;
   ZV_TRY(ScanResult scan,
-         scan_sources(state.known, config.in_directory, config.exclude, selection, fresh));
+         scan_sources(state.known, config.in_directory, config.exclude, selection, fresh, limit));
   bool force_css = false;
   if (state.newly_opened) {
     force_css = !is_file(config.cache_file);
@@ -129,20 +141,88 @@ Result<BuildState> load_project(const Path& config_path, Stamp stamp) {
   return open_build_state(config, stamp);
 }
 
-// Sleeps, then reloads the project when the configuration file changed.
-// Only the query of the configuration file's time ends watch mode.
-Status wait_and_reload(const Invocation& invocation, Stamp& stamp, BuildState& state) {
-  std::this_thread::sleep_for(std::chrono::seconds(invocation.watch_seconds));
+// Watch mode's warnings; they go to standard error and the loop goes on.
+void print_warning(const std::string& message) {
+  close_open_line();
+  std::fflush(stdout);
+  std::string line = "zeviziz: warning: " + message + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+// How watch mode waits: for notifications while a watcher runs, by sleeping
+// the interval once notifications turned out to be unavailable.
+struct Waiting {
+  std::unique_ptr<Watcher> watcher;
+  bool polling = false;
+};
+
+// Leaves notifications for good and says so, once.
+void fall_back_to_polling(Waiting& waiting, const std::string& reason) {
+  waiting.watcher.reset();
+  waiting.polling = true;
+  print_warning("file-system notifications are unavailable (" + reason +
+                "), checking for changes every interval instead");
+}
+
+// Starts watching the configured tree and the configuration file, unless
+// watch mode already polls. The environment variable ZEVIZIZ_NO_INOTIFY
+// (set and not empty) turns notifications off, so that tests can cover
+// the polling fallback.
+void start_watching(Waiting& waiting, const Invocation& invocation, const ProjectConfig& config) {
+  if (waiting.polling) return;
+  const char* disabled = std::getenv("ZEVIZIZ_NO_INOTIFY");
+  if (disabled != nullptr && *disabled != '\0') {
+    fall_back_to_polling(waiting, "ZEVIZIZ_NO_INOTIFY is set");
+    return;
+  }
+  Result<std::unique_ptr<Watcher>> started =
+      Watcher::start(config.in_directory, config.exclude, invocation.config_path);
+  if (!started.ok()) {
+    fall_back_to_polling(waiting, started.error());
+    return;
+  }
+  waiting.watcher = std::move(started).value();
+}
+
+// Waits for the next cycle: until a notification or the interval, or the
+// whole interval when polling. Returns the paths the next cycle may limit its
+// scan to, or nothing when it must scan everything (the interval passed, the
+// notified set is incomplete, or notifications are unavailable).
+std::optional<ScanLimit> wait_for_change(Waiting& waiting, uint64_t seconds) {
+  // About a hundred years; keeps the deadline arithmetic from overflowing.
+  const std::chrono::seconds interval(std::min<uint64_t>(seconds, uint64_t(1) << 32));
+  if (waiting.watcher == nullptr) {
+    std::this_thread::sleep_for(interval);
+    return std::nullopt;
+  }
+  Result<WatchResult> woken = waiting.watcher->wait(interval);
+  if (!woken.ok()) {
+    fall_back_to_polling(waiting, woken.error());
+    return std::nullopt;
+  }
+  if (!woken->woke || !woken->complete) return std::nullopt;
+  return std::move(woken->paths);
+}
+
+// Waits, then reloads the project when the configuration file changed.
+// Returns what wait_for_change returned, or nothing (a full scan) when the
+// configuration changed. Only the query of the configuration file's time
+// ends watch mode.
+Result<std::optional<ScanLimit>> wait_and_reload(const Invocation& invocation, Stamp& stamp,
+                                                 BuildState& state, Waiting& waiting) {
+  std::optional<ScanLimit> limit = wait_for_change(waiting, invocation.watch_seconds);
   ZV_TRY(Stamp now, file_mtime(invocation.config_path));
-  if (now == stamp) return {};
+  if (now == stamp) return limit;
   stamp = now;
   Result<BuildState> reloaded = load_project(invocation.config_path, stamp);
   if (reloaded.ok()) {
     state = std::move(reloaded).value();
+    start_watching(waiting, invocation, state.config);
   } else {
     print_error(reloaded.error());
   }
-  return {};
+  return std::optional<ScanLimit>();
 }
 
 // A one-shot run ends right after its build. Its state holds one small
@@ -172,8 +252,14 @@ Status run_build_command(const Invocation& invocation) {
   }
   const bool report = wants_report(invocation.log_fields);
   ZV_TRY(BuildState state, open_build_state(config, stamp));
+  // Watching starts before the first scan, so no change slips in between.
+  Waiting waiting;
+  if (watching) start_watching(waiting, invocation, state.config);
+  // With every file-system operation logged, every cycle logs a full scan.
+  const bool may_limit = log_positions().filesystem == kLogOff;
+  std::optional<ScanLimit> limit;
   for (;;) {
-    Result<BuildReport> built = run_cycle(state, selection);
+    Result<BuildReport> built = run_cycle(state, selection, limit ? &*limit : nullptr);
     if (!built.ok()) {
       if (!watching) return built.take_error();
       print_error(built.error());
@@ -184,7 +270,10 @@ Status run_build_command(const Invocation& invocation) {
         return {};
       }
     }
-    ZV_TRY_STATUS(wait_and_reload(invocation, stamp, state));
+    ZV_TRY(limit, wait_and_reload(invocation, stamp, state, waiting));
+    // After a failure, files of the failed cycle are pending, and only a
+    // full scan lists them again.
+    if (!built.ok() || !may_limit) limit.reset();
   }
 }
 

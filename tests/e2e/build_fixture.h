@@ -136,16 +136,18 @@ class Project {
     return e2e::run_zeviziz(args, root_);
   }
 
-  // Starts the binary in the background; output goes to files of its own.
-  Background start(const std::vector<std::string>& args) const {
+  // Starts the binary in the background, with the environment variables
+  // `env` ("NAME=value") added; output goes to files of its own.
+  Background start(const std::vector<std::string>& args,
+                   const std::vector<std::string>& env = {}) const {
     fs::path out = logs_ / "bg-out.txt";
     fs::path err = logs_ / "bg-err.txt";
-    return Background(spawn(args, out, err), out, err);
+    return Background(spawn(args, env, out, err), out, err);
   }
 
  private:
-  pid_t spawn(const std::vector<std::string>& args, const fs::path& out,
-              const fs::path& err) const {
+  pid_t spawn(const std::vector<std::string>& args, std::vector<std::string> env,
+              const fs::path& out, const fs::path& err) const {
     std::string program = binary();
     std::vector<std::string> argv_text = {program};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
@@ -159,6 +161,7 @@ class Project {
       ::dup2(out_fd, 1);
       ::dup2(err_fd, 2);
       if (::chdir(root_.c_str()) != 0) ::_exit(126);
+      for (std::string& setting : env) ::putenv(setting.data());
       ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
