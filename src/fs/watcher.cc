@@ -6,8 +6,10 @@
 // soon as its creation is read. Events that leave the set of changed paths
 // uncertain (a lost event, a directory moved or deleted, in_directory itself
 // changing) make the result incomplete, and the watches are then set up
-// anew from the tree as it is. Watching lists directories directly, without
-// the logged file-system operations: it is not part of a build, and the
+// anew from the tree as it is. Directories on file systems whose
+// notifications miss changes made elsewhere (network and FUSE file systems)
+// make watching fail, so that watch mode polls instead. Watching lists directories directly,
+// without the logged file-system operations: it is not part of a build, and the
 // --log filesystem lines stay those of the builds.
 #include "fs/watcher.h"
 
@@ -15,6 +17,7 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +55,29 @@ bool is_directory_entry(const Path& directory, const dirent& entry) {
   if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_DIR;
   struct stat info;
   return ::lstat((directory / entry.d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// True for file systems whose files can change without the kernel seeing
+// it (network, FUSE and shared-folder file systems): their notifications
+// miss changes made elsewhere, so they cannot stand in for a scan.
+bool misses_changes(const Path& directory) {
+  struct statfs info;
+  if (::statfs(directory.c_str(), &info) != 0) return false;
+  switch (static_cast<uint64_t>(info.f_type)) {
+    case 0x6969:      // NFS
+    case 0x517b:      // SMB
+    case 0xff534d42:  // CIFS
+    case 0xfe534d42:  // SMB2
+    case 0x65735546:  // FUSE
+    case 0x01021997:  // 9P
+    case 0x73757245:  // Coda
+    case 0x5346414f:  // AFS
+    case 0x00c36400:  // Ceph
+    case 0x786f4256:  // VirtualBox shared folders
+      return true;
+    default:
+      return false;
+  }
 }
 
 // Waits up to `left` for the descriptor to become readable.
@@ -102,9 +128,14 @@ Status Watcher::open() {
 // The watch descriptor, or -1 when the directory is gone or is no directory.
 Result<int> Watcher::add_watch(const Path& directory) {
   const int wd = ::inotify_add_watch(fd_, directory.c_str(), kWatchMask);
-  if (wd >= 0) return wd;
-  if (is_gone(errno)) return -1;
-  return make_error(display_path(directory) + ": " + system_text(errno));
+  if (wd < 0) {
+    if (is_gone(errno)) return -1;
+    return make_error(display_path(directory) + ": " + system_text(errno));
+  }
+  if (misses_changes(directory)) {
+    return make_error(display_path(directory) + ": file system reports no changes made elsewhere");
+  }
+  return wd;
 }
 
 // Watches the directory at `relative` and every directory below it.

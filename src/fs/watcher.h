@@ -37,7 +37,8 @@ class Watcher {
  public:
   // Starts watching. Fails with the system's text when notifications are not
   // available (no notification instance, the watch limit reached, a
-  // directory that cannot be watched).
+  // directory that cannot be watched), or with "path: file system reports no
+  // changes made elsewhere" for a directory on a network or FUSE file system.
   static Result<std::unique_ptr<Watcher>> start(const Path& in_directory,
                                                 const std::vector<Path>& excludes,
                                                 const Path& config_path);

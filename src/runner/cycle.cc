@@ -7,9 +7,9 @@
 // configuration file's last-write time changes; failures of a cycle or a
 // reload are printed and the loop goes on. The wait ends at the first
 // file-system notification (after a short settle time) or after the
-// interval; without notifications it sleeps the interval. A cycle woken by a
-// complete set of notified paths scans only those paths; every other cycle
-// scans the whole tree.
+// interval; without notifications it sleeps the interval. While the
+// notifications are complete, a cycle scans only the notified paths (none
+// when the interval passed quietly); every other cycle scans the whole tree.
 #include "runner/cycle.h"
 
 #include <algorithm>
@@ -187,8 +187,9 @@ void start_watching(Waiting& waiting, const Invocation& invocation, const Projec
 
 // Waits for the next cycle: until a notification or the interval, or the
 // whole interval when polling. Returns the paths the next cycle may limit its
-// scan to, or nothing when it must scan everything (the interval passed, the
-// notified set is incomplete, or notifications are unavailable).
+// scan to (none when the interval passed without a change), or nothing when
+// it must scan everything (the notified set is incomplete, or notifications
+// are unavailable).
 std::optional<ScanLimit> wait_for_change(Waiting& waiting, uint64_t seconds) {
   // About a hundred years; keeps the deadline arithmetic from overflowing.
   const std::chrono::seconds interval(std::min<uint64_t>(seconds, uint64_t(1) << 32));
@@ -201,7 +202,7 @@ std::optional<ScanLimit> wait_for_change(Waiting& waiting, uint64_t seconds) {
     fall_back_to_polling(waiting, woken.error());
     return std::nullopt;
   }
-  if (!woken->woke || !woken->complete) return std::nullopt;
+  if (!woken->complete) return std::nullopt;
   return std::move(woken->paths);
 }
 
