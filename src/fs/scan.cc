@@ -295,8 +295,9 @@ bool under_roots(std::string_view path, const std::unordered_set<std::string_vie
 // of the table, sorted by path.
 std::vector<RemovedFile> collect_removed_under(KnownFiles& known,
                                                const std::vector<std::string>& roots) {
-  const std::unordered_set<std::string_view> root_set(roots.begin(), roots.end());
   std::vector<RemovedFile> removed;
+  if (roots.empty()) return removed;
+  const std::unordered_set<std::string_view> root_set(roots.begin(), roots.end());
   for (auto it = known.files.begin(); it != known.files.end();) {
     if (it->second.generation == known.generation || !under_roots(it->first, root_set)) {
       ++it;

@@ -191,8 +191,8 @@ void start_watching(Waiting& waiting, const Invocation& invocation, const Projec
 // it must scan everything (the notified set is incomplete, or notifications
 // are unavailable).
 std::optional<ScanLimit> wait_for_change(Waiting& waiting, uint64_t seconds) {
-  // About a hundred years; keeps the deadline arithmetic from overflowing.
-  const std::chrono::seconds interval(std::min<uint64_t>(seconds, uint64_t(1) << 32));
+  // At most ten years, so that deadlines stay within the clocks' range.
+  const std::chrono::seconds interval(std::min<uint64_t>(seconds, 315'360'000));
   if (waiting.watcher == nullptr) {
     std::this_thread::sleep_for(interval);
     return std::nullopt;
