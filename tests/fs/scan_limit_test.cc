@@ -133,6 +133,7 @@ TEST_F(ScanLimitTest, GivesWhatTheFullScanGivesForTheLimitedEntries) {
        {"d2/p.php", "d2/new.txt"},
        nullptr},
       {"path that is not UTF-8", [] { put("d2/bad\xff.txt", "x"); }, {"d2/bad\xff.txt"}, nullptr},
+      {"nothing", [] { edit("a.html"); }, {}, "in/a.html"},
       {"input directory itself", [] { edit("d2/p.php"); }, {""}, nullptr},
   };
   for (const Case& c : cases) {
