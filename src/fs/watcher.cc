@@ -130,6 +130,8 @@ Result<int> Watcher::add_watch(const Path& directory) {
   const int wd = ::inotify_add_watch(fd_, directory.c_str(), kWatchMask);
   if (wd < 0) {
     if (is_gone(errno)) return -1;
+    // The system's text for it ("No space left on device") misleads.
+    if (errno == ENOSPC) return make_error("the limit of watched directories is reached");
     return make_error(display_path(directory) + ": " + system_text(errno));
   }
   if (misses_changes(directory)) {

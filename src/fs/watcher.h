@@ -35,9 +35,10 @@ struct WatchResult {
 // appear) and the directory holding the configuration file.
 class Watcher {
  public:
-  // Starts watching. Fails with the system's text when notifications are not
-  // available (no notification instance, the watch limit reached, a
-  // directory that cannot be watched), or with "path: file system reports no
+  // Starts watching. Fails when notifications are not available: the
+  // system's text when no notification instance can be made, "the limit of
+  // watched directories is reached", "path: system text" for a directory
+  // that cannot be watched, or "path: file system reports no
   // changes made elsewhere" for a directory on a network or FUSE file system.
   static Result<std::unique_ptr<Watcher>> start(const Path& in_directory,
                                                 const std::vector<Path>& excludes,

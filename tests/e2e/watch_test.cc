@@ -9,6 +9,7 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ struct Mode {
   // What standard error holds besides the messages a test provokes.
   std::string warning;
 };
+
+// Names the mode in test listings.
+void PrintTo(const Mode& mode, std::ostream* out) {
+  *out << mode.name;
+}
 
 const std::string kPollingWarning =
     "zeviziz: warning: file-system notifications are unavailable (ZEVIZIZ_NO_INOTIFY is set), "
