@@ -78,25 +78,42 @@ std::string signal_text(std::string_view content, std::string_view time,
 }
 
 IdUsage::IdUsage(const FileRecords& records) {
+  size_t references = 0;
+  for (const auto& [path, ids] : records) references += ids.size();
+  // A flat table as large as the references allow; larger IDs go to the
+  // hash table.
+  dense_.assign(references + 1024, 0);
   for (const auto& [path, ids] : records) {
-    for (uint64_t id : ids) ++counts_[id];
+    for (uint64_t id : ids) ++count_of(id);
   }
+}
+
+uint32_t& IdUsage::count_of(uint64_t id) {
+  if (id < dense_.size()) return dense_[id];
+  return sparse_[id];
 }
 
 void IdUsage::drop(const FileRecords& records, const std::string& path) {
   auto record = records.find(path);
   if (record == records.end()) return;
   for (uint64_t id : record->second) {
-    auto count = counts_.find(id);
-    if (count != counts_.end() && --count->second == 0) counts_.erase(count);
+    if (id < dense_.size()) {
+      if (dense_[id] > 0) --dense_[id];
+      continue;
+    }
+    auto count = sparse_.find(id);
+    if (count != sparse_.end() && --count->second == 0) sparse_.erase(count);
   }
 }
 
 std::set<uint64_t> IdUsage::ids() const {
   std::vector<uint64_t> sorted;
-  sorted.reserve(counts_.size());
-  for (const auto& [id, count] : counts_) sorted.push_back(id);
-  std::sort(sorted.begin(), sorted.end());
+  for (size_t id = 0; id < dense_.size(); ++id) {
+    if (dense_[id] > 0) sorted.push_back(id);
+  }
+  const size_t dense_end = sorted.size();
+  for (const auto& [id, count] : sparse_) sorted.push_back(id);
+  std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(dense_end), sorted.end());
   return std::set<uint64_t>(sorted.begin(), sorted.end());
 }
 

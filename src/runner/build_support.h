@@ -72,7 +72,13 @@ class IdUsage {
   std::set<uint64_t> ids() const;
 
  private:
-  std::unordered_map<uint64_t, uint32_t> counts_;
+  uint32_t& count_of(uint64_t id);
+
+  // Counts indexed by ID for the IDs below dense_.size() (class IDs are
+  // handed out from 1 upwards, so nearly all of them are small), and a hash
+  // table for the rest.
+  std::vector<uint32_t> dense_;
+  std::unordered_map<uint64_t, uint32_t> sparse_;
 };
 
 // What a build regenerates, decided after all files were compiled.

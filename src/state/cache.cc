@@ -8,6 +8,7 @@
 #include "state/cache.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -20,6 +21,13 @@ namespace {
 
 constexpr int kSectionCount = 5;
 constexpr std::string_view kSeparatorLine("\0\n", 2);
+
+// Appends `value` in decimal without a temporary string.
+void append_number(std::string& out, uint64_t value) {
+  char digits[20];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
 
 // ---------------------------------------------------------------- decoding
 
@@ -217,7 +225,7 @@ class TextSection {
     if (text.empty()) return 0;
     auto [slot, inserted] = numbers_.try_emplace(text, numbers_.size() + 1);
     if (inserted) {
-      lines_ += std::to_string(slot->second);
+      append_number(lines_, slot->second);
       lines_ += '\0';
       lines_ += text;
       lines_ += '\n';
@@ -250,7 +258,7 @@ Result<std::string> encode_files(const FileRecords& records) {
     lines += path;
     for (uint64_t id : ids) {
       lines += '\0';
-      lines += std::to_string(id);
+      append_number(lines, id);
     }
     lines += '\n';
   }
@@ -259,14 +267,14 @@ Result<std::string> encode_files(const FileRecords& records) {
 
 void append_rule_line(std::string& out, uint64_t id, uint64_t attribute, uint64_t selector,
                       const std::vector<uint64_t>& at_rules) {
-  out += std::to_string(id);
+  append_number(out, id);
   out += '\0';
-  out += std::to_string(attribute);
+  append_number(out, attribute);
   out += '\0';
-  out += std::to_string(selector);
+  append_number(out, selector);
   for (auto it = at_rules.rbegin(); it != at_rules.rend(); ++it) {
     out += '\0';
-    out += std::to_string(*it);
+    append_number(out, *it);
   }
   out += '\n';
 }
@@ -277,6 +285,32 @@ Result<std::string> lookup_text(const std::map<uint64_t, std::string>& table, ui
   auto found = table.find(number);
   if (found == table.end()) return make_error(missing_message);
   return found->second;
+}
+
+// Every ID the records use, ascending. IDs are handed out from 1 upwards,
+// so nearly all are marked in a flat table; larger ones are sorted apart.
+std::vector<uint64_t> used_ids(const FileRecords& records) {
+  size_t references = 0;
+  for (const auto& [path, ids] : records) references += ids.size();
+  std::vector<bool> marked(references + 1024, false);
+  std::vector<uint64_t> large;
+  for (const auto& [path, ids] : records) {
+    for (uint64_t id : ids) {
+      if (id < marked.size()) {
+        marked[id] = true;
+      } else {
+        large.push_back(id);
+      }
+    }
+  }
+  std::vector<uint64_t> used;
+  for (size_t id = 0; id < marked.size(); ++id) {
+    if (marked[id]) used.push_back(id);
+  }
+  std::sort(large.begin(), large.end());
+  large.erase(std::unique(large.begin(), large.end()), large.end());
+  used.insert(used.end(), large.begin(), large.end());
+  return used;
 }
 
 }  // namespace
@@ -299,8 +333,7 @@ Result<DecodedCache> decode_cache(std::string_view bytes) {
 
 Result<std::string> encode_cache(const Registry& registry, const FileRecords& records) {
   ZV_TRY(std::string file_lines, encode_files(records));
-  std::set<uint64_t> used;
-  for (const auto& [path, ids] : records) used.insert(ids.begin(), ids.end());
+  const std::vector<uint64_t> used = used_ids(records);
   TextSection attributes, selectors, at_rules;
   std::string rule_lines;
   for (uint64_t id : used) {
