@@ -69,14 +69,21 @@ struct LexScans {
   std::optional<ScanMemo> plain;
 };
 
+// With `misses`, a failed attempt that looked like a region is described
+// there.
 bool read_region(std::string_view text, size_t bang, const std::vector<std::string>& names,
-                 LexScans& scans, bool fast, Node& velt, size_t& end) {
+                 LexScans& scans, bool fast, Node& velt, size_t& end,
+                 std::vector<RegionMiss>* misses) {
   size_t expected = kNoPos;
   if (fast) {
     if (!scans.memo) scans.memo.emplace(text, true);
     Parser probe(text, bang, Node(NodeKind::Velt), false, true, &*scans.memo, &names);
     if (!probe.parse_region()) {
-      scans.memo->mark_failed(probe.states());
+      const AttemptFailure failure = probe.failure();
+      scans.memo->mark_failed(probe.states(), failure);
+      if (misses != nullptr && probe.looks_like_region()) {
+        misses->push_back(RegionMiss{failure.at, describe_miss(text, failure)});
+      }
       return false;
     }
     expected = probe.pos();
@@ -93,6 +100,7 @@ bool read_region(std::string_view text, size_t bang, const std::vector<std::stri
 }  // namespace
 
 bool Parser::parse_directive_name() {
+  last_name_ = pos_;
   if (directive_names_->empty()) {
     if (!is_directive_char(cur_)) return false;
     while (is_directive_char(cur_)) take(NodeKind::Name);
@@ -113,8 +121,13 @@ bool Parser::parse_directive_name() {
 bool Parser::parse_directive_chain() {
   PathScope directive(*this, {NodeKind::Directive});
   while (true) {
-    if (!parse_directive_name()) return false;
+    const bool first = last_name_ == kNoPos;
+    if (!parse_directive_name()) {
+      if (first && cur_ == U'(') return fail(MissKind::NoName, pos_);
+      return first ? false : fail(MissKind::UnknownDirective, last_name_);
+    }
     if (cur_ == U'(') {
+      looks_like_region_ = true;
       PathScope parenthesis(*this, {NodeKind::Parenthesis});
       if (!parse_flat_group(true)) return false;
     }
@@ -122,17 +135,28 @@ bool Parser::parse_directive_chain() {
     take(NodeKind::Prefix);
     if (cur_ == U'@' || is_rule_start(cur_)) return true;
   }
-  return cur_ == U'@' || is_rule_start(cur_);
+  if (cur_ == U'@' || is_rule_start(cur_)) return true;
+  if (cur_ == kEndChar || is_ws(cur_)) return fail(MissKind::NoBody, start_, last_name_, pos_);
+  return fail(MissKind::Unexpected, pos_);
 }
 
+// Directives followed by a space and something that is no selector up to
+// "{" (`!copy(card) btn`) lack their rule.
 bool Parser::parse_top_rule() {
   PathScope rule(*this, {NodeKind::Rule});
+  const size_t begin = pos_;
+  const bool after_directives = last_name_ != kNoPos && cur_ == U' ';
   {
     PathScope selector(*this, {NodeKind::Selector});
-    if (!parse_compact_selector()) return false;
+    if (!parse_compact_selector()) {
+      if (!after_directives) return false;
+      return fail(MissKind::NoBody, start_, last_name_, begin);
+    }
   }
-  if (cur_ != U'{' || !parse_block(true)) return false;
-  return cur_ == kEndChar || is_ws(cur_);
+  if (cur_ != U'{') return false;
+  looks_like_region_ = true;
+  if (!parse_block(true)) return false;
+  return cur_ == kEndChar || is_ws(cur_) || fail(MissKind::Glued, pos_);
 }
 
 bool Parser::parse_region() {
@@ -140,6 +164,7 @@ bool Parser::parse_region() {
     PathScope directive(*this, {NodeKind::Directive});
     take(NodeKind::Prefix);
   }
+  if (cur_ == U'{' || cur_ == U'(') looks_like_region_ = true;
   if (cur_ != U'@' && !is_rule_start(cur_) && !parse_directive_chain()) return false;
   while (cur_ == U'@') {
     {
@@ -148,10 +173,10 @@ bool Parser::parse_region() {
     }
     if (cur_ == U'&') {
       take(NodeKind::And);
-      if (!is_and_follower(cur_)) return false;
+      if (!is_and_follower(cur_)) return fail(MissKind::Unexpected, pos_);
       break;
     }
-    if (cur_ != U'@' && cur_ != U'{') return false;
+    if (cur_ != U'@' && cur_ != U'{') return fail(MissKind::Unexpected, pos_);
   }
   return parse_top_rule();
 }
@@ -160,7 +185,7 @@ Lexer new_lexer(std::vector<std::string> directive_names) {
   return Lexer(std::move(directive_names));
 }
 
-Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
+Node lex_text(const Lexer& lexer, std::string_view text, bool fast, LexTrace* trace) {
   Node root(NodeKind::Template);
   LexScans scans;
   size_t plain_start = 0;
@@ -172,7 +197,11 @@ Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
     if (bang != 0 && !preceded_by_ws(text, bang)) continue;
     Node velt;
     size_t end = 0;
-    if (!read_region(text, bang, lexer.directive_names(), scans, fast, velt, end)) continue;
+    if (!read_region(text, bang, lexer.directive_names(), scans, fast, velt, end,
+                     trace != nullptr ? &trace->misses : nullptr)) {
+      continue;
+    }
+    if (trace != nullptr) trace->regions.push_back(bang);
     flush_text(root, text.substr(plain_start, bang - plain_start));
     root.children.push_back(std::move(velt));
     plain_start = from = end;
@@ -183,6 +212,10 @@ Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
 
 Node lex(const Lexer& lexer, std::string_view text) {
   return lex_text(lexer, text, true);
+}
+
+Node lex(const Lexer& lexer, std::string_view text, LexTrace& trace) {
+  return lex_text(lexer, text, true, &trace);
 }
 
 Node lex_selector(std::string_view text) {
