@@ -123,7 +123,10 @@ bool Parser::parse_directive_chain() {
   while (true) {
     const bool first = last_name_ == kNoPos;
     if (!parse_directive_name()) {
-      if (first && cur_ == U'(') return fail(MissKind::NoName, pos_);
+      if (first && cur_ == U'(') {
+        looks_like_region_ = parenthesised_block();
+        return fail(MissKind::NoName, pos_);
+      }
       return first ? false : fail(MissKind::UnknownDirective, last_name_);
     }
     if (cur_ == U'(') {
@@ -138,6 +141,24 @@ bool Parser::parse_directive_chain() {
   if (cur_ == U'@' || is_rule_start(cur_)) return true;
   if (cur_ == kEndChar || is_ws(cur_)) return fail(MissKind::NoBody, start_, last_name_, pos_);
   return fail(MissKind::Unexpected, pos_);
+}
+
+// True when the "(" at the cursor holds what reads like a block written with
+// parentheses: a property name and ":" first (`!(color:red)`), and a closing
+// ")" followed by white space or the end. Looks only at the first name, so
+// attempts stay linear; logic like `!(a && b)` does not qualify.
+bool Parser::parenthesised_block() {
+  size_t pos = pos_ + 1;
+  while (pos < text_.size() && (text_[pos] == ' ' || text_[pos] == '\t')) ++pos;
+  const size_t name = pos;
+  while (pos < text_.size() && is_directive_char(static_cast<unsigned char>(text_[pos]))) ++pos;
+  while (pos < text_.size() && (text_[pos] == ' ' || text_[pos] == '\t')) ++pos;
+  if (pos == name || pos >= text_.size() || text_[pos] != ':') return false;
+  const size_t close = scans_->group_close(pos_);
+  if (close == kNoPos) return false;
+  size_t length = 0;
+  const char32_t after = decode_char(text_, close + 1, length);
+  return after == kEndChar || is_ws(after);
 }
 
 // Directives followed by a space and something that is no selector up to
@@ -164,7 +185,7 @@ bool Parser::parse_region() {
     PathScope directive(*this, {NodeKind::Directive});
     take(NodeKind::Prefix);
   }
-  if (cur_ == U'{' || cur_ == U'(') looks_like_region_ = true;
+  if (cur_ == U'{') looks_like_region_ = true;
   if (cur_ != U'@' && !is_rule_start(cur_) && !parse_directive_chain()) return false;
   while (cur_ == U'@') {
     {

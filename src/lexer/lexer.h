@@ -118,7 +118,7 @@ struct LexTrace {
   std::vector<size_t> regions;
   // In text order: each "!" that began like a region (a block right after
   // it, a directive with arguments, a complete at-rule keyword, a selector
-  // reaching "{", or "(" right after it) but stayed text. A "!" used as
+  // reaching "{", or `!(color:red)`) but stayed text. A "!" used as
   // punctuation gives none.
   std::vector<RegionMiss> misses;
 };

@@ -8,6 +8,9 @@
 namespace zeviziz {
 namespace {
 
+// Directive texts up to this many bytes are repeated in a reason.
+constexpr size_t kShownDirectives = 80;
+
 bool is_directive_name_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '_';
@@ -64,9 +67,17 @@ std::string describe_miss(std::string_view text, const AttemptFailure& failure) 
       const std::string_view name = trim_white_space(text.substr(failure.from, at - failure.from));
       return "expected \":\" after property \"" + std::string(name) + "\"";
     }
-    case MissKind::NoBody:
-      return "\"" + std::string(name_at(text, failure.from)) + "\" needs a body: write " +
-             std::string(text.substr(at, failure.to - at)) + "{}";
+    case MissKind::NoBody: {
+      // The directives are shown with their body only when they are short
+      // and on one line.
+      const std::string head =
+          "\"" + std::string(name_at(text, failure.from)) + "\" needs a body: ";
+      const std::string_view written = text.substr(at, failure.to - at);
+      if (written.size() > kShownDirectives || written.find_first_of("\r\n") != written.npos) {
+        return head + "add {} after it";
+      }
+      return head + "write " + std::string(written) + "{}";
+    }
     case MissKind::SpaceBeforeBlock:
       return "unexpected white space before \"{\"";
     case MissKind::NoName:

@@ -91,8 +91,8 @@ class Parser {
   AttemptFailure failure() const;
   // After parse_region failed: whether the attempt read far enough to be
   // meant as a region (a block after the trigger, a directive with
-  // arguments, an at-rule keyword, a selector up to "{", or "(" right after
-  // the trigger) rather than "!" used as punctuation.
+  // arguments, an at-rule keyword, a selector up to "{", or a block written
+  // with "(" right after the trigger) rather than "!" used as punctuation.
   bool looks_like_region() const { return looks_like_region_; }
 
  private:
@@ -114,6 +114,7 @@ class Parser {
 
   // Region top level (lexer.cc).
   bool parse_directive_name();
+  bool parenthesised_block();
   bool parse_directive_chain();
   bool parse_top_rule();
 

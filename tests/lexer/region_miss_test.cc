@@ -41,6 +41,7 @@ TEST(RegionMiss, DescribesAttemptsThatLookLikeRegions) {
       {"!(color:red)", {"1: expected a directive name or \"{\" after \"!\""}},
       {"!copy(card)", {"0: \"copy\" needs a body: write !copy(card){}"}},
       {"!id(a)!copy(card) x", {"0: \"copy\" needs a body: write !id(a)!copy(card){}"}},
+      {"!at(\n medium)", {"0: \"at\" needs a body: add {} after it"}},
       {"!at(medium) {display:none}", {"11: unexpected white space before \"{\""}},
       {"!:hover {color:red}", {"7: unexpected white space before \"{\""}},
       {"!at(medium)!nope{a:b}", {"12: unknown directive \"nope\""}},
@@ -70,6 +71,7 @@ TEST(RegionMiss, PunctuationGivesNone) {
       "!#hashtag !!! !... !+1 !:) ![image](logo.png) !@mention",
       "!copy the text",
       "if (!(a)) x",
+      "remove !(--db-attach=yes && --trace=yes) and !(a ? b : c) and !(x:y)z",
   };
   for (const std::string& text : texts) EXPECT_EQ(misses(text), std::vector<std::string>{}) << text;
 }
