@@ -105,7 +105,7 @@ Result<RuleParts> expand_reference(const DirectiveService& service, const std::s
                        "Unknown Velt id: " + id);
   }
   if (std::ranges::find(ids.copy_chain, id) != ids.copy_chain.end()) {
-    return fault_error(fault, use, "circular copy: \"" + id + "\" copies itself back",
+    return fault_error(fault, use, "circular copy through id \"" + id + "\"",
                        "Circular Velt copy: " + id, true);
   }
   ids.copy_chain.push_back(id);
