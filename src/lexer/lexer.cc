@@ -8,7 +8,10 @@
 // completely is read again to build its tree. Failed attempts record the
 // block states they passed, so later attempts that reach the same state stop
 // at once: together with the memo's group and item answers this keeps runs
-// of unclosed regions linear.
+// of unclosed regions linear. A failed attempt also records why it failed
+// (the first failing site names a reason and a position; a state known to
+// fail hands on the reason recorded with it), so describing a miss costs
+// nothing beyond the attempt itself.
 #include "lexer/lexer.h"
 
 #include <optional>
