@@ -116,10 +116,10 @@ struct RegionMiss {
 struct LexTrace {
   // The byte offset of each Velt node of the tree, in order.
   std::vector<size_t> regions;
-  // In the order of their "!": each "!" that began like a region (a block right after
-  // it, a directive with arguments, a complete at-rule keyword, a selector
-  // reaching "{", or `!(color:red)`) but stayed text. A "!" used as
-  // punctuation gives none.
+  // In the order of their "!": each "!" that began like a region (a block
+  // right after it, a directive with arguments, a complete at-rule keyword,
+  // a selector reaching "{", or `!(color:red)`) but stayed text. A "!" used
+  // as punctuation gives none.
   std::vector<RegionMiss> misses;
 };
 
