@@ -221,6 +221,9 @@ Status render_output(CompileContext& ctx, const Node& processed, IdHistory& hist
 // Reads, substitutes, compiles and renders one template file.
 Status compile_one(CompileContext& ctx, const TemplateDef& def, FileRecord& record) {
   ZV_TRY(std::string text, read_file(record.source_path));
+  // Warnings name places in the file as written.
+  std::optional<std::string> written;
+  if (may_replace(text, ctx.config.replacements)) written = text;
   apply_replacements(text, ctx.config.replacements, ctx.time);
   IdHistory history = reuse_history(ctx.reuse, record.path);
   TaskGuard task = task_start("template.compile", record.path);
@@ -229,7 +232,8 @@ Status compile_one(CompileContext& ctx, const TemplateDef& def, FileRecord& reco
   if (!before.ok()) return prefix_error(record.path + ": ", before.take_error());
   std::vector<RegionFault> faults;
   Node processed = process_template(*ctx.service, *before, ctx.config, &faults);
-  record.warnings = file_warnings(record.path, text, trace, faults);
+  record.warnings = file_warnings(record.path, text, trace, faults, written ? &*written : nullptr,
+                                  ctx.config.replacements, ctx.time);
   Status rendered = render_output(ctx, processed, history, record);
   if (!rendered.ok()) return prefix_error(record.path + ": ", rendered.take_error());
   return {};

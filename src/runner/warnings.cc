@@ -16,7 +16,58 @@ struct Placed {
   const std::string* reason;
 };
 
+constexpr std::string_view kTimeWord = "VELT_TIME";
+
 }  // namespace
+
+bool may_replace(std::string_view text, const Replacements& replacements) {
+  if (text.find(kTimeWord) != std::string_view::npos) return true;
+  return std::any_of(replacements.begin(), replacements.end(), [text](const auto& pair) {
+    return !pair.first.empty() && text.find(pair.first) != std::string_view::npos;
+  });
+}
+
+// Each pass replaces like replace_all: left to right, non-overlapping, an
+// empty `from` changing nothing.
+ReplacementMap::ReplacementMap(std::string_view written, const Replacements& replacements,
+                               std::string_view time) {
+  std::string text(written);
+  auto pass = [&](std::string_view from, std::string_view to) {
+    std::vector<Edit>& edits = passes_.emplace_back();
+    if (from.empty()) return;
+    std::string out;
+    long shift = 0;
+    size_t start = 0;
+    for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, start)) {
+      out.append(text, start, pos - start);
+      shift += static_cast<long>(to.size()) - static_cast<long>(from.size());
+      edits.push_back(Edit{out.size(), to.size(), shift});
+      out.append(to);
+      start = pos + from.size();
+    }
+    out.append(text, start, std::string::npos);
+    text = std::move(out);
+  };
+  for (const auto& [from, to] : replacements) pass(from, to);
+  pass(kTimeWord, time);
+}
+
+size_t ReplacementMap::to_written(size_t offset) const {
+  for (auto pass = passes_.rbegin(); pass != passes_.rend(); ++pass) {
+    const auto after = std::upper_bound(pass->begin(), pass->end(), offset,
+                                        [](size_t value, const Edit& e) { return value < e.at; });
+    if (after == pass->begin()) continue;
+    const Edit& edit = *(after - 1);
+    if (offset < edit.at + edit.size) {
+      // Inside the new text: the start of what it replaced.
+      const long before = after - 1 == pass->begin() ? 0 : (after - 2)->shift;
+      offset = static_cast<size_t>(static_cast<long>(edit.at) - before);
+    } else {
+      offset = static_cast<size_t>(static_cast<long>(offset) - edit.shift);
+    }
+  }
+  return offset;
+}
 
 std::vector<TextPosition> text_positions(std::string_view text, std::span<const size_t> offsets) {
   std::vector<TextPosition> positions;
@@ -42,7 +93,9 @@ std::vector<TextPosition> text_positions(std::string_view text, std::span<const 
 
 std::vector<std::string> file_warnings(std::string_view path, std::string_view text,
                                        const LexTrace& trace,
-                                       const std::vector<RegionFault>& faults) {
+                                       const std::vector<RegionFault>& faults,
+                                       const std::string* written, const Replacements& replacements,
+                                       std::string_view time) {
   std::vector<Placed> placed;
   placed.reserve(trace.misses.size() + faults.size());
   for (const RegionMiss& miss : trace.misses) placed.push_back(Placed{miss.offset, &miss.reason});
@@ -52,9 +105,16 @@ std::vector<std::string> file_warnings(std::string_view path, std::string_view t
   }
   std::stable_sort(placed.begin(), placed.end(),
                    [](const Placed& a, const Placed& b) { return a.offset < b.offset; });
+  if (placed.empty()) return {};
   std::vector<size_t> offsets;
   offsets.reserve(placed.size());
   for (const Placed& item : placed) offsets.push_back(item.offset);
+  if (written != nullptr) {
+    // Replacements keep the order of offsets, so the list stays ascending.
+    const ReplacementMap map(*written, replacements, time);
+    for (size_t& offset : offsets) offset = map.to_written(offset);
+    text = *written;
+  }
   const std::vector<TextPosition> positions = text_positions(text, offsets);
   std::vector<std::string> lines;
   lines.reserve(placed.size());

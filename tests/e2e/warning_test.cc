@@ -149,6 +149,17 @@ TEST_F(WarningTest, OutputsAreThoseOfTheMistakesAsText) {
   EXPECT_EQ(project.read("out/.zeviziz"), quiet.read("out/.zeviziz"));
 }
 
+// Replacements change the text before it compiles; places are still those
+// of the file as written.
+TEST_F(WarningTest, PlacesAreThoseOfTheFileAsWritten) {
+  project.configure("", "\n[replacements]\nNOW='VELT_TIME'\nLONG-NAME='x'\n");
+  project.write("src/a.html",
+                "<p title=\"NOW VELT_TIME\">\n<p class=\"NOW LONG-NAME !{color red}\">x</p>\n");
+  RunResult run = project.run({});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "zeviziz: warning: a.html:2:33: expected \":\" after property \"color\"\n");
+}
+
 // With --log fields, standard output holds exactly the lines it holds when
 // the same files have no mistakes; the warnings go to standard error only.
 TEST_F(WarningTest, StandardOutputIsUnchangedWithLogFields) {

@@ -50,3 +50,33 @@ TEST(Warnings, FileLinesInTextOrder) {
 
 }  // namespace
 }  // namespace zeviziz
+
+namespace zeviziz {
+namespace {
+
+// Offsets of the replaced text go back to the file as written, through
+// every pass (a pair may produce "VELT_TIME" for the last pass).
+TEST(Warnings, ReplacementMapFindsPlacesInTheWrittenFile) {
+  struct Case {
+    std::string written;
+    Replacements replacements;
+    std::vector<std::pair<size_t, size_t>> offsets;  // compiled -> written
+  };
+  const std::vector<Case> cases = {
+      {"a NOW b NOW c", {{"NOW", "12345"}}, {{0, 0}, {3, 2}, {8, 6}, {16, 12}, {17, 13}}},
+      {"x NOW y", {{"NOW", "VELT_TIME"}}, {{2, 2}, {11, 2}, {13, 6}}},
+      {"LONGWORD!LONGWORD!", {{"LONGWORD", "a"}, {"", "zz"}}, {{1, 8}, {2, 9}, {3, 17}}},
+      {"VELT_TIMEVELT_TIME z", {}, {{5, 0}, {10, 9}, {21, 19}}},
+  };
+  for (const Case& c : cases) {
+    std::string compiled = c.written;
+    apply_replacements(compiled, c.replacements, "1234567890");
+    const ReplacementMap map(c.written, c.replacements, "1234567890");
+    for (const auto& [from, to] : c.offsets) {
+      EXPECT_EQ(map.to_written(from), to) << c.written << " @" << from << " in " << compiled;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zeviziz
