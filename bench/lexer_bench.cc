@@ -28,6 +28,19 @@ void run(benchmark::State& state, const std::string& text) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
+// The same with the trace the build asks for: region offsets and, for every
+// attempt that looked like a region, the reason it failed.
+void run_traced(benchmark::State& state, const std::string& text) {
+  const Lexer lexer = new_lexer({"at", "copy", "id"});
+  for (auto _ : state) {
+    LexTrace trace;
+    Node tree = lex(lexer, text, trace);
+    benchmark::DoNotOptimize(tree);
+    benchmark::DoNotOptimize(trace);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
 void BM_PlainTemplate(benchmark::State& state) {
   run(state,
       repeat("<div class=\"card\"><p>Hello, world: plain text & markup.</p></div>\n", kSize));
@@ -65,6 +78,28 @@ void BM_UnclosedStrings(benchmark::State& state) {
   run(state, repeat(" !{a:\"", kSize));
 }
 BENCHMARK(BM_UnclosedStrings);
+
+void BM_DenseRegionsTraced(benchmark::State& state) {
+  run_traced(state, repeat("<a class=\"btn !{color:red} !at(medium){display:none} "
+                           "!:hover{color:blue;margin:0 auto}\">x</a>\n",
+                           kSize));
+}
+BENCHMARK(BM_DenseRegionsTraced);
+
+void BM_UnclosedRegionsTraced(benchmark::State& state) {
+  run_traced(state, repeat("!{a: ", kSize));
+}
+BENCHMARK(BM_UnclosedRegionsTraced);
+
+void BM_NestedGroupsFailingLateTraced(benchmark::State& state) {
+  run_traced(state, repeat(" !{a:(", kSize / 2) + repeat(")", kSize / 10) + " ;1}");
+}
+BENCHMARK(BM_NestedGroupsFailingLateTraced);
+
+void BM_DirectivesWithoutBodyTraced(benchmark::State& state) {
+  run_traced(state, repeat(" !at(", kSize / 2) + repeat(")", kSize / 10));
+}
+BENCHMARK(BM_DirectivesWithoutBodyTraced);
 
 }  // namespace
 }  // namespace zeviziz

@@ -2,7 +2,8 @@
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
 //     fuzz/lexer_fuzz.cc src/lexer/*.cc src/base/unicode.cc -o lexer_fuzz
 // Checks that the tree gives back the input, that the fast first reading
-// agrees with plain reading, and that the other entry points do not crash.
+// agrees with plain reading and with the traced reading, that the trace is
+// consistent, and that the other entry points do not crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -32,6 +33,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dump(fast, a);
     dump(lex_text(*lexer, text, false), b);
     if (a != b) std::abort();
+    // The warnings trace changes nothing in the tree, places one offset per
+    // region and its misses inside the text.
+    LexTrace trace;
+    std::string c;
+    const Node traced = lex(*lexer, text, trace);
+    dump(traced, c);
+    if (a != c) std::abort();
+    size_t regions = 0;
+    for (const Node& child : traced.children) regions += child.kind == NodeKind::Velt;
+    if (trace.regions.size() != regions) std::abort();
+    for (const RegionMiss& miss : trace.misses) {
+      if (miss.offset > size || miss.reason.empty()) std::abort();
+    }
   }
   (void)lex_selector(text);
   (void)read_at_rule_preludes(text);

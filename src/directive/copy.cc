@@ -28,26 +28,35 @@ Result<Part> parse_part(std::string_view part, const std::string& item) {
   return make_error("Invalid Velt copy part: " + item);
 }
 
-Result<Reference> parse_reference(std::string_view piece) {
+// `reason` receives why the reference is refused, in the author's terms.
+Result<Reference> parse_reference(std::string_view piece, std::string& reason) {
   const std::string item(trim_white_space(piece));
-  if (item.empty()) return make_error("copy contains an empty id");
+  if (item.empty()) {
+    reason = "empty id in \"copy\"";
+    return make_error("copy contains an empty id");
+  }
   Reference reference;
   const size_t dot = item.find('.');
   reference.id = item.substr(0, dot);
   if (dot != std::string::npos) {
-    ZV_TRY(reference.part, parse_part(std::string_view(item).substr(dot + 1), item));
+    const std::string_view part = std::string_view(item).substr(dot + 1);
+    reason = "unknown part \"" + std::string(part) + "\" in \"" + item +
+             "\" (parts: at-rule, selector, declaration)";
+    ZV_TRY(reference.part, parse_part(part, item));
   }
+  reason = id_reason(reference.id);
   ZV_TRY_STATUS(check_id(reference.id));
   return reference;
 }
 
-Result<std::vector<Reference>> parse_references(const DirectiveUse& use) {
+Result<std::vector<Reference>> parse_references(const DirectiveUse& use, std::string& reason) {
+  reason = "\"copy\" needs an id: write !copy(card)";
   if (!use.argument) return make_error("copy requires an id");
   std::vector<Reference> references;
   std::string_view rest = *use.argument;
   while (true) {
     const size_t comma = rest.find(',');
-    ZV_TRY(Reference reference, parse_reference(rest.substr(0, comma)));
+    ZV_TRY(Reference reference, parse_reference(rest.substr(0, comma), reason));
     references.push_back(std::move(reference));
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);
@@ -79,21 +88,39 @@ void merge(RuleParts& into, RuleParts source, Part part) {
 }
 
 // Processes the region stored under `id` (both phases) and returns its rule
-// parts; the processed region replaces the stored one.
+// parts; the processed region replaces the stored one. On failure the
+// state's fault blames batch use `use`.
 Result<RuleParts> expand_reference(const DirectiveService& service, const std::string& id,
-                                   const ProjectConfig& config, TemplateState& state) {
+                                   size_t use, const ProjectConfig& config, TemplateState& state) {
   IdState& ids = state.ids;
-  if (ids.duplicates.contains(id)) return make_error("Duplicate Velt id: " + id);
+  std::optional<UseFault>* fault = &state.fault;
+  if (ids.duplicates.contains(id)) {
+    return fault_error(fault, use,
+                       "id \"" + id + "\" is given to more than one region in this file",
+                       "Duplicate Velt id: " + id);
+  }
   const auto stored = ids.regions.find(id);
-  if (stored == ids.regions.end()) return make_error("Unknown Velt id: " + id);
+  if (stored == ids.regions.end()) {
+    return fault_error(fault, use, "no id \"" + id + "\" to copy in this file",
+                       "Unknown Velt id: " + id);
+  }
   if (std::ranges::find(ids.copy_chain, id) != ids.copy_chain.end()) {
-    return make_error("Circular Velt copy: " + id);
+    return fault_error(fault, use, "circular copy through id \"" + id + "\"",
+                       "Circular Velt copy: " + id, true);
   }
   ids.copy_chain.push_back(id);
   const Node region = stored->second;
   Result<Node> processed = service.process_region(region, config, state);
   ids.copy_chain.pop_back();
-  if (!processed.ok()) return processed.take_error();
+  if (!processed.ok()) {
+    // A cycle found further down is this region's cycle too; any other
+    // failure of the copied region has its own warning where it stands.
+    const bool circular = state.fault && state.fault->circular;
+    std::string reason =
+        circular ? state.fault->reason
+                 : "the region with id \"" + id + "\" stays text, so it cannot be copied";
+    return fault_error(fault, use, std::move(reason), processed.error(), circular);
+  }
   ZV_TRY(RuleParts parts, read_rule_parts(*processed));
   ids.regions[id] = std::move(processed).value();
   return parts;
@@ -159,10 +186,12 @@ Status handle_copy(const DirectiveService& service, const std::vector<DirectiveU
   ZV_TRY(RuleParts own, read_rule_parts(region));
   RuleParts accumulator;
   accumulator.selector = Node(NodeKind::Selector);
-  for (const DirectiveUse& use : batch) {
-    ZV_TRY(std::vector<Reference> references, parse_references(use));
-    for (const Reference& reference : references) {
-      ZV_TRY(RuleParts parts, expand_reference(service, reference.id, config, state));
+  for (size_t i = 0; i < batch.size(); ++i) {
+    std::string reason;
+    Result<std::vector<Reference>> parsed = parse_references(batch[i], reason);
+    if (!parsed.ok()) return fault_error(&state.fault, i, std::move(reason), parsed.error());
+    for (const Reference& reference : *parsed) {
+      ZV_TRY(RuleParts parts, expand_reference(service, reference.id, i, config, state));
       merge(accumulator, std::move(parts), reference.part);
     }
   }

@@ -12,6 +12,8 @@
 // that use "&" anywhere are probed that way too: in a region's own selector
 // "&" would stand for the carrying element, while a directive's "&" stands
 // for the rule it is applied to.
+#include <algorithm>
+#include <set>
 #include <unordered_set>
 
 #include "base/unicode.h"
@@ -150,15 +152,60 @@ Status expand_declarations(const DirectiveService& service,
   return {};
 }
 
+// The argument counts some case of `def` accepts, as "1" or "0, 1 or 2".
+std::string accepted_counts(const DirectiveDef& def) {
+  std::set<uint32_t> counts;
+  for (const DirectiveCase& c : def.cases) {
+    if (c.key == CaseKeyKind::NoArguments) counts.insert(0);
+    if (c.key == CaseKeyKind::Named) counts.insert(1);
+    if (c.key == CaseKeyKind::Count) counts.insert(c.count);
+  }
+  std::string text;
+  size_t left = counts.size();
+  for (uint32_t count : counts) {
+    text += std::to_string(count);
+    --left;
+    text += left > 1 ? ", " : left == 1 ? " or " : "";
+  }
+  return text;
+}
+
+// Why a use found no case, in the author's terms: the unknown case name
+// with the names there are, or the argument counts the directive takes.
+std::string no_case_reason(const DirectiveDef& def, const std::vector<std::string>& arguments) {
+  std::vector<std::string> names;
+  for (const DirectiveCase& c : def.cases) {
+    if (c.key == CaseKeyKind::Named && std::ranges::find(names, c.name) == names.end()) {
+      names.push_back(c.name);
+    }
+  }
+  const std::string quoted = "\"" + def.name + "\"";
+  if (arguments.size() == 1 && !names.empty()) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    return "unknown case \"" + arguments[0] + "\" of directive " + quoted + " (cases: " + list +
+           ")";
+  }
+  const std::string counts = accepted_counts(def);
+  const size_t count = arguments.size();
+  std::string reason = "directive " + quoted + " has no case for " + std::to_string(count) +
+                       " argument" + (count == 1 ? "" : "s");
+  if (!counts.empty()) reason += " (it takes " + counts + ")";
+  return reason;
+}
+
+// `reason` receives why the use failed, in the author's terms.
 Status expand_use(const DirectiveService& service, const DirectiveUse& use,
-                  const ProjectConfig& config, Expansion& expansion) {
+                  const ProjectConfig& config, Expansion& expansion, std::string& reason) {
   const DirectiveDef* def = nullptr;
   for (const DirectiveDef& candidate : config.directives) {
     if (candidate.name == use.name) def = &candidate;
     if (def != nullptr) break;
   }
   if (def == nullptr) return {};
+  reason = "empty argument in \"" + use.name + "\"";
   ZV_TRY(std::vector<std::string> arguments, parse_arguments(use));
+  reason.clear();
   const auto at_rules = find_cases(*def, DirectiveAction::AtRule, arguments);
   ZV_TRY_STATUS(expand_at_rules(at_rules, arguments, expansion));
   const auto selectors = find_cases(*def, DirectiveAction::Selector, arguments);
@@ -166,6 +213,7 @@ Status expand_use(const DirectiveService& service, const DirectiveUse& use,
   const auto declarations = find_cases(*def, DirectiveAction::Declaration, arguments);
   ZV_TRY_STATUS(expand_declarations(service, declarations, arguments, expansion));
   if (at_rules.empty() && selectors.empty() && declarations.empty()) {
+    reason = no_case_reason(*def, arguments);
     return make_error(no_case_message(use.name, arguments.size()));
   }
   return {};
@@ -215,10 +263,17 @@ Status apply_expansion(Expansion expansion, Node& region) {
 }  // namespace
 
 Status expand_configured(const DirectiveService& service, const std::vector<DirectiveUse>& batch,
-                         Node& region, const ProjectConfig& config) {
+                         Node& region, const ProjectConfig& config,
+                         std::optional<UseFault>* fault) {
   Expansion expansion;
-  for (const DirectiveUse& use : batch) {
-    ZV_TRY_STATUS(expand_use(service, use, config, expansion));
+  for (size_t i = 0; i < batch.size(); ++i) {
+    std::string reason;
+    Status expanded = expand_use(service, batch[i], config, expansion, reason);
+    if (expanded.ok()) continue;
+    // Failures the author did not cause (a case value that does not read)
+    // name the directive and keep the message.
+    if (reason.empty()) reason = "directive \"" + batch[i].name + "\": " + expanded.error();
+    return fault_error(fault, i, std::move(reason), expanded.error());
   }
   return apply_expansion(std::move(expansion), region);
 }

@@ -24,17 +24,29 @@ Status check_id(std::string_view id);
 // style region (Velt child) of `template_tree`. Never fails.
 IdState prepare_ids(const Node& template_tree);
 
-// The `id` handler for the batch of `id` uses of one region.
-Status handle_id(const std::vector<DirectiveUse>& batch, const IdState& ids);
+// Returns the error `message` after noting in `fault` (when given) that batch
+// use `use` failed for `reason`, in the author's terms.
+Error fault_error(std::optional<UseFault>* fault, size_t use, std::string reason,
+                  std::string message, bool circular = false);
+
+// The reason an id text is refused: it is empty or has other characters.
+std::string id_reason(std::string_view id);
+
+// The `id` handler for the batch of `id` uses of one region; `fault`, when
+// given, receives the use to blame on failure.
+Status handle_id(const std::vector<DirectiveUse>& batch, const IdState& ids,
+                 std::optional<UseFault>* fault = nullptr);
 
 // The `copy` handler: merges the named regions into `region` (normalised).
 Status handle_copy(const DirectiveService& service, const std::vector<DirectiveUse>& batch,
                    Node& region, const ProjectConfig& config, TemplateState& state);
 
 // The handler of configured directives (expansion into at-rules, selectors
-// and declarations) for one batch of uses on `region` (normalised).
+// and declarations) for one batch of uses on `region` (normalised); `fault`,
+// when given, receives the use to blame on failure.
 Status expand_configured(const DirectiveService& service, const std::vector<DirectiveUse>& batch,
-                         Node& region, const ProjectConfig& config);
+                         Node& region, const ProjectConfig& config,
+                         std::optional<UseFault>* fault = nullptr);
 
 // The parts of a normalised region's rule.
 struct RuleParts {

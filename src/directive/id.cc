@@ -52,14 +52,39 @@ IdState prepare_ids(const Node& template_tree) {
   return state;
 }
 
-Status handle_id(const std::vector<DirectiveUse>& batch, const IdState& ids) {
-  for (const DirectiveUse& use : batch) {
-    if (!use.argument) return make_error("id requires an id");
+Error fault_error(std::optional<UseFault>* fault, size_t use, std::string reason,
+                  std::string message, bool circular) {
+  if (fault != nullptr) *fault = UseFault{use, std::move(reason), circular};
+  return make_error(std::move(message));
+}
+
+std::string id_reason(std::string_view id) {
+  if (id.empty()) return "empty id";
+  return "invalid id \"" + std::string(id) + "\": use letters, digits, \"_\" and \"-\"";
+}
+
+Status handle_id(const std::vector<DirectiveUse>& batch, const IdState& ids,
+                 std::optional<UseFault>* fault) {
+  for (size_t i = 0; i < batch.size(); ++i) {
+    if (!batch[i].argument) {
+      return fault_error(fault, i, "\"id\" needs an id: write !id(card)", "id requires an id");
+    }
   }
-  for (const DirectiveUse& use : batch) ZV_TRY_STATUS(check_id(*use.argument));
-  if (batch.size() > 1) return make_error("Velt declaration has multiple ids");
+  for (size_t i = 0; i < batch.size(); ++i) {
+    Status checked = check_id(*batch[i].argument);
+    if (!checked.ok()) {
+      return fault_error(fault, i, id_reason(*batch[i].argument), checked.error());
+    }
+  }
+  if (batch.size() > 1) {
+    return fault_error(fault, 1, "a region can have only one id",
+                       "Velt declaration has multiple ids");
+  }
   const std::string& id = *batch.front().argument;
-  if (ids.duplicates.contains(id)) return make_error("Duplicate Velt id: " + id);
+  if (ids.duplicates.contains(id)) {
+    return fault_error(fault, 0, "id \"" + id + "\" is given to more than one region in this file",
+                       "Duplicate Velt id: " + id);
+  }
   return {};
 }
 

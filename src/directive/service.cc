@@ -6,6 +6,8 @@
 // Consecutive uses of one entry are handed to its handler as one batch.
 #include "directive/service.h"
 
+#include <algorithm>
+
 #include "base/unicode.h"
 #include "directive/handlers.h"
 #include "log/log.h"
@@ -107,19 +109,35 @@ Result<Node> DirectiveService::process_region(const Node& region, const ProjectC
 Status DirectiveService::dispatch(const std::vector<DirectiveUse>& uses, int phase, Node& region,
                                   const ProjectConfig& config, TemplateState& state) const {
   std::vector<DirectiveUse> batch;
+  std::vector<size_t> indices;  // of the batch's uses in `uses`
   size_t batch_entry = 0;
-  for (const DirectiveUse& use : uses) {
-    const auto found = names_.find(use.name);
+  for (size_t i = 0; i < uses.size(); ++i) {
+    const auto found = names_.find(uses[i].name);
     if (found == names_.end() || entries_[found->second].phase != phase) continue;
     if (!batch.empty() && found->second != batch_entry) {
-      ZV_TRY_STATUS(run_batch(batch_entry, batch, region, config, state));
+      ZV_TRY_STATUS(run_counted(batch_entry, batch, indices, region, config, state));
       batch.clear();
+      indices.clear();
     }
     batch_entry = found->second;
-    batch.push_back(use);
+    batch.push_back(uses[i]);
+    indices.push_back(i);
   }
   if (batch.empty()) return {};
-  return run_batch(batch_entry, batch, region, config, state);
+  return run_counted(batch_entry, batch, indices, region, config, state);
+}
+
+// Runs a batch; on failure the state's fault names the region's use to
+// blame (the batch's first when the handler named none).
+Status DirectiveService::run_counted(size_t entry, const std::vector<DirectiveUse>& batch,
+                                     const std::vector<size_t>& indices, Node& region,
+                                     const ProjectConfig& config, TemplateState& state) const {
+  state.fault.reset();
+  Status status = run_batch(entry, batch, region, config, state);
+  if (status.ok()) return status;
+  if (!state.fault) state.fault.emplace();
+  state.fault->use = indices[std::min(state.fault->use, indices.size() - 1)];
+  return status;
 }
 
 Status DirectiveService::run_batch(size_t entry, const std::vector<DirectiveUse>& batch,
@@ -130,11 +148,11 @@ Status DirectiveService::run_batch(size_t entry, const std::vector<DirectiveUse>
   }
   switch (entries_[entry].handler) {
     case Handler::Id:
-      return handle_id(batch, state.ids);
+      return handle_id(batch, state.ids, &state.fault);
     case Handler::Copy:
       return handle_copy(*this, batch, region, config, state);
     case Handler::Configured:
-      return expand_configured(*this, batch, region, config);
+      return expand_configured(*this, batch, region, config, &state.fault);
   }
   return {};
 }
@@ -145,23 +163,47 @@ Result<DirectiveService> build_directive_service(const ProjectConfig& config) {
 }
 
 Node process_template(const DirectiveService& service, const Node& before_tree,
-                      const ProjectConfig& config) {
+                      const ProjectConfig& config, std::vector<RegionFault>* faults) {
   TemplateState state = service.prepare(before_tree);
   Node after(before_tree.kind, before_tree.value);
   after.children.reserve(before_tree.children.size());
+  size_t region = 0;
   for (const Node& child : before_tree.children) {
     if (child.kind != NodeKind::Velt) {
       after.children.push_back(child);
       continue;
     }
+    state.fault.reset();
     Result<Node> processed = service.process_region(child, config, state);
     if (processed.ok()) {
       after.children.push_back(std::move(processed).value());
     } else {
+      if (faults != nullptr) {
+        RegionFault& fault = faults->emplace_back(RegionFault{region, 0, processed.error()});
+        if (state.fault) fault.offset = use_offset(child, state.fault->use);
+        if (state.fault && !state.fault->reason.empty()) fault.reason = state.fault->reason;
+      }
       after.children.emplace_back(NodeKind::Text, collect_text(child));
     }
+    ++region;
   }
   return after;
+}
+
+size_t use_offset(const Node& region, size_t use) {
+  size_t offset = 0;
+  size_t named = 0;  // uses with a name met so far
+  for (const Node& child : region.children) {
+    if (child.kind != NodeKind::Directive) break;
+    for (size_t i = 0; i < child.children.size(); ++i) {
+      const Node& part = child.children[i];
+      const bool named_use = part.kind == NodeKind::Prefix && i + 1 < child.children.size() &&
+                             child.children[i + 1].kind == NodeKind::Name;
+      if (named_use && named++ == use) return offset;
+      offset += collect_text(part).size();
+    }
+  }
+  return 0;
 }
 
 }  // namespace zeviziz

@@ -34,11 +34,31 @@ struct IdState {
   std::vector<std::string> copy_chain;
 };
 
+// Why a directive use made its region fail, in the author's terms (e.g.
+// `no id "nope" to copy in this file`). Handlers count `use` within their
+// batch; the service turns it into the region's use index.
+struct UseFault {
+  size_t use = 0;
+  std::string reason;
+  bool circular = false;  // a copy cycle, reported as such by every copier
+};
+
 // Per-template state, made anew for every compiled template by `prepare`.
 struct TemplateState {
   // By handler entry: the error its preparation step returned, if any.
   std::vector<std::optional<std::string>> preparation_errors;
   IdState ids;
+  // The use that made the region in process fail, when a handler knew it.
+  std::optional<UseFault> fault;
+};
+
+// A style region that process_template kept as text: its index among the
+// template's Velt children, the byte offset (within the region's source
+// text) of the directive use to blame, 0 when none is, and why.
+struct RegionFault {
+  size_t region = 0;
+  size_t offset = 0;
+  std::string reason;
 };
 
 class DirectiveService {
@@ -78,6 +98,9 @@ class DirectiveService {
                   const ProjectConfig& config, TemplateState& state) const;
   Status run_batch(size_t entry, const std::vector<DirectiveUse>& batch, Node& region,
                    const ProjectConfig& config, TemplateState& state) const;
+  Status run_counted(size_t entry, const std::vector<DirectiveUse>& batch,
+                     const std::vector<size_t>& indices, Node& region, const ProjectConfig& config,
+                     TemplateState& state) const;
 
   std::vector<Entry> entries_;
   std::map<std::string, size_t> names_;
@@ -94,8 +117,14 @@ Result<std::vector<DirectiveUse>> collect_uses(const Node& region, Node* working
 
 // Returns the "after" tree of a Template: the service prepares the tree and
 // processes every style region in order; a region that fails is replaced by
-// a Text node holding its exact source text (the message is dropped).
+// a Text node holding its exact source text. With `faults`, each such region
+// is described there (the use to blame and why; the error message when no
+// handler gave a reason); otherwise the message is dropped.
 Node process_template(const DirectiveService& service, const Node& before_tree,
-                      const ProjectConfig& config);
+                      const ProjectConfig& config, std::vector<RegionFault>* faults = nullptr);
+
+// The byte offset, within the source text of `region`, of the "!" that
+// starts its use number `use` (collect_uses order); 0 when there is none.
+size_t use_offset(const Node& region, size_t use);
 
 }  // namespace zeviziz

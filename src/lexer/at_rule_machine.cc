@@ -124,6 +124,8 @@ bool Parser::parse_at_rule() {
   take(NodeKind::Prefix);
   size_t keyword = 0;
   if (!parse_at_keyword(keyword)) return false;
+  // A complete at-keyword after the trigger is meant as style syntax.
+  if (!is_name_char(cur_)) looks_like_region_ = true;
   int state = kAfterKeyword;
   int conditions = 0;
   bool has_limit = false;

@@ -35,13 +35,13 @@ bool starts_nested_rule(char32_t ch) {
 // where the block closes: a block that never closes, or a region block not
 // followed by white space or the end, fails at once.
 bool Parser::parse_block(bool top) {
-  if (depth_ >= kMaxNesting) return false;
+  if (depth_ >= kMaxNesting) return fail(MissKind::TooDeep, pos_);
   if (fast_) {
     const size_t close = scans_->block_close(pos_);
-    if (close == kNoPos) return false;
+    if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
     size_t length = 0;
     const char32_t after = decode_char(text_, close + 1, length);
-    if (top && after != kEndChar && !is_ws(after)) return false;
+    if (top && after != kEndChar && !is_ws(after)) return fail(MissKind::Glued, close + 1);
   }
   PathScope block(*this, {NodeKind::Declaration});
   take(NodeKind::Open);
@@ -87,9 +87,11 @@ bool Parser::parse_nested_rule() {
     // The selector ends at the first "{" ahead; the rule's block must close
     // and the state after it must not be known to fail.
     const size_t open = scans_->item_end(pos_);
-    if (open == kNoPos || text_[open] != '{') return false;
+    if (open == kNoPos) return false;
+    if (text_[open] != '{') return fail(MissKind::Unexpected, open);
     const size_t close = scans_->block_close(open);
-    if (close == kNoPos || scans_->failed(close + 1, depth_)) return false;
+    if (close == kNoPos) return fail(MissKind::Unclosed, open);
+    if (known_failure(close + 1)) return false;
   }
   PathScope rule(*this, {NodeKind::Rule});
   {
@@ -116,9 +118,10 @@ bool Parser::parse_nested_at_rule() {
 
 bool Parser::parse_declaration() {
   PathScope attribute(*this, {NodeKind::Attribute});
+  const size_t name = pos_;
   if (!take_name_run(NodeKind::Name)) return false;
   take_white_space(NodeKind::Space);
-  if (cur_ != U':') return false;
+  if (cur_ != U':') return fail(MissKind::NoColon, pos_, name);
   take(NodeKind::Colon);
   take_white_space(NodeKind::Space);
   return parse_value();
@@ -127,7 +130,9 @@ bool Parser::parse_declaration() {
 bool Parser::parse_value() {
   if (fast_) {
     const size_t end = scans_->value_end(pos_);
-    if (end == kNoPos || scans_->has_bad(pos_, end) || scans_->failed(end, depth_)) return false;
+    if (end == kNoPos) return false;
+    if (scans_->has_bad(pos_, end)) return fail(MissKind::BadText, pos_);
+    if (known_failure(end)) return false;
     jump_to(end);
     return true;
   }

@@ -8,7 +8,10 @@
 // completely is read again to build its tree. Failed attempts record the
 // block states they passed, so later attempts that reach the same state stop
 // at once: together with the memo's group and item answers this keeps runs
-// of unclosed regions linear.
+// of unclosed regions linear. A failed attempt also records why it failed
+// (the first failing site names a reason and a position; a state known to
+// fail hands on the reason recorded with it), so describing a miss costs
+// nothing beyond the attempt itself.
 #include "lexer/lexer.h"
 
 #include <optional>
@@ -69,14 +72,21 @@ struct LexScans {
   std::optional<ScanMemo> plain;
 };
 
+// With `misses`, a failed attempt that looked like a region is described
+// there.
 bool read_region(std::string_view text, size_t bang, const std::vector<std::string>& names,
-                 LexScans& scans, bool fast, Node& velt, size_t& end) {
+                 LexScans& scans, bool fast, Node& velt, size_t& end,
+                 std::vector<RegionMiss>* misses) {
   size_t expected = kNoPos;
   if (fast) {
     if (!scans.memo) scans.memo.emplace(text, true);
     Parser probe(text, bang, Node(NodeKind::Velt), false, true, &*scans.memo, &names);
     if (!probe.parse_region()) {
-      scans.memo->mark_failed(probe.states());
+      const AttemptFailure failure = probe.failure();
+      scans.memo->mark_failed(probe.states(), failure);
+      if (misses != nullptr && probe.looks_like_region()) {
+        misses->push_back(RegionMiss{failure.at, describe_miss(text, failure)});
+      }
       return false;
     }
     expected = probe.pos();
@@ -93,6 +103,7 @@ bool read_region(std::string_view text, size_t bang, const std::vector<std::stri
 }  // namespace
 
 bool Parser::parse_directive_name() {
+  last_name_ = pos_;
   if (directive_names_->empty()) {
     if (!is_directive_char(cur_)) return false;
     while (is_directive_char(cur_)) take(NodeKind::Name);
@@ -113,8 +124,16 @@ bool Parser::parse_directive_name() {
 bool Parser::parse_directive_chain() {
   PathScope directive(*this, {NodeKind::Directive});
   while (true) {
-    if (!parse_directive_name()) return false;
+    const bool first = last_name_ == kNoPos;
+    if (!parse_directive_name()) {
+      if (first && cur_ == U'(') {
+        looks_like_region_ = parenthesised_block();
+        return fail(MissKind::NoName, pos_);
+      }
+      return first ? false : fail(MissKind::UnknownDirective, last_name_);
+    }
     if (cur_ == U'(') {
+      looks_like_region_ = true;
       PathScope parenthesis(*this, {NodeKind::Parenthesis});
       if (!parse_flat_group(true)) return false;
     }
@@ -122,17 +141,46 @@ bool Parser::parse_directive_chain() {
     take(NodeKind::Prefix);
     if (cur_ == U'@' || is_rule_start(cur_)) return true;
   }
-  return cur_ == U'@' || is_rule_start(cur_);
+  if (cur_ == U'@' || is_rule_start(cur_)) return true;
+  if (cur_ == kEndChar || is_ws(cur_)) return fail(MissKind::NoBody, start_, last_name_, pos_);
+  return fail(MissKind::Unexpected, pos_);
 }
 
+// True when the "(" at the cursor holds what reads like a block written with
+// parentheses: a property name and ":" first (`!(color:red)`), and a closing
+// ")" followed by white space or the end. Looks only at the first name, so
+// attempts stay linear; logic like `!(a && b)` does not qualify.
+bool Parser::parenthesised_block() {
+  size_t pos = pos_ + 1;
+  while (pos < text_.size() && (text_[pos] == ' ' || text_[pos] == '\t')) ++pos;
+  const size_t name = pos;
+  while (pos < text_.size() && is_directive_char(static_cast<unsigned char>(text_[pos]))) ++pos;
+  while (pos < text_.size() && (text_[pos] == ' ' || text_[pos] == '\t')) ++pos;
+  if (pos == name || pos >= text_.size() || text_[pos] != ':') return false;
+  const size_t close = scans_->group_close(pos_);
+  if (close == kNoPos) return false;
+  size_t length = 0;
+  const char32_t after = decode_char(text_, close + 1, length);
+  return after == kEndChar || is_ws(after);
+}
+
+// Directives followed by a space and something that is no selector up to
+// "{" (`!copy(card) btn`) lack their rule.
 bool Parser::parse_top_rule() {
   PathScope rule(*this, {NodeKind::Rule});
+  const size_t begin = pos_;
+  const bool after_directives = last_name_ != kNoPos && cur_ == U' ';
   {
     PathScope selector(*this, {NodeKind::Selector});
-    if (!parse_compact_selector()) return false;
+    if (!parse_compact_selector()) {
+      if (!after_directives) return false;
+      return fail(MissKind::NoBody, start_, last_name_, begin);
+    }
   }
-  if (cur_ != U'{' || !parse_block(true)) return false;
-  return cur_ == kEndChar || is_ws(cur_);
+  if (cur_ != U'{') return false;
+  looks_like_region_ = true;
+  if (!parse_block(true)) return false;
+  return cur_ == kEndChar || is_ws(cur_) || fail(MissKind::Glued, pos_);
 }
 
 bool Parser::parse_region() {
@@ -140,6 +188,7 @@ bool Parser::parse_region() {
     PathScope directive(*this, {NodeKind::Directive});
     take(NodeKind::Prefix);
   }
+  if (cur_ == U'{') looks_like_region_ = true;
   if (cur_ != U'@' && !is_rule_start(cur_) && !parse_directive_chain()) return false;
   while (cur_ == U'@') {
     {
@@ -148,10 +197,10 @@ bool Parser::parse_region() {
     }
     if (cur_ == U'&') {
       take(NodeKind::And);
-      if (!is_and_follower(cur_)) return false;
+      if (!is_and_follower(cur_)) return fail(MissKind::Unexpected, pos_);
       break;
     }
-    if (cur_ != U'@' && cur_ != U'{') return false;
+    if (cur_ != U'@' && cur_ != U'{') return fail(MissKind::Unexpected, pos_);
   }
   return parse_top_rule();
 }
@@ -160,7 +209,7 @@ Lexer new_lexer(std::vector<std::string> directive_names) {
   return Lexer(std::move(directive_names));
 }
 
-Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
+Node lex_text(const Lexer& lexer, std::string_view text, bool fast, LexTrace* trace) {
   Node root(NodeKind::Template);
   LexScans scans;
   size_t plain_start = 0;
@@ -172,7 +221,11 @@ Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
     if (bang != 0 && !preceded_by_ws(text, bang)) continue;
     Node velt;
     size_t end = 0;
-    if (!read_region(text, bang, lexer.directive_names(), scans, fast, velt, end)) continue;
+    if (!read_region(text, bang, lexer.directive_names(), scans, fast, velt, end,
+                     trace != nullptr ? &trace->misses : nullptr)) {
+      continue;
+    }
+    if (trace != nullptr) trace->regions.push_back(bang);
     flush_text(root, text.substr(plain_start, bang - plain_start));
     root.children.push_back(std::move(velt));
     plain_start = from = end;
@@ -183,6 +236,10 @@ Node lex_text(const Lexer& lexer, std::string_view text, bool fast) {
 
 Node lex(const Lexer& lexer, std::string_view text) {
   return lex_text(lexer, text, true);
+}
+
+Node lex(const Lexer& lexer, std::string_view text, LexTrace& trace) {
+  return lex_text(lexer, text, true, &trace);
 }
 
 Node lex_selector(std::string_view text) {

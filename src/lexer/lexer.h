@@ -104,6 +104,29 @@ Lexer new_lexer(std::vector<std::string> directive_names);
 // nodes for the style regions. Never fails; linear in the text size.
 Node lex(const Lexer& lexer, std::string_view text);
 
+// A "!" that began like a style region but did not become one: the byte in
+// the lexed text where reading went wrong and why, in the author's terms
+// (e.g. `unclosed "{" opened here`).
+struct RegionMiss {
+  size_t offset = 0;
+  std::string reason;
+};
+
+// What lex() found besides the tree, for diagnostics.
+struct LexTrace {
+  // The byte offset of each Velt node of the tree, in order.
+  std::vector<size_t> regions;
+  // In the order of their "!": each "!" that began like a region (a block
+  // right after it, a directive with arguments, a complete at-rule keyword,
+  // a selector reaching "{", or `!(color:red)`) but stayed text. A "!" used
+  // as punctuation gives none.
+  std::vector<RegionMiss> misses;
+};
+
+// lex() that also appends what it found to `trace` (offsets relative to
+// `text`). The tree is the same as lex()'s; still linear.
+Node lex(const Lexer& lexer, std::string_view text, LexTrace& trace);
+
 // Feeds `text` to the free-form selector machine (a nested rule's selector,
 // lists and leading combinators allowed) until it completes at the first
 // top-level "{" or fails, and returns the Selector node built up to that

@@ -10,6 +10,7 @@ namespace zeviziz {
 // lex() with the fast first reading switched on or off. Without it every
 // candidate is read by the building reader alone: slower on pathological
 // input, and by construction giving the same tree.
-Node lex_text(const Lexer& lexer, std::string_view text, bool fast);
+// With `trace`, also records region offsets and, for fast readings, misses.
+Node lex_text(const Lexer& lexer, std::string_view text, bool fast, LexTrace* trace = nullptr);
 
 }  // namespace zeviziz

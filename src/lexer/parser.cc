@@ -76,7 +76,8 @@ Parser::Parser(std::string_view text, size_t start, Node root, bool emit, bool f
       emit_(emit),
       fast_(fast),
       scans_(scans),
-      directive_names_(directive_names) {
+      directive_names_(directive_names),
+      start_(start) {
   jump_to(start);
 }
 
@@ -111,9 +112,28 @@ void Parser::emit(std::initializer_list<NodeKind> leaf, char32_t ch) {
 }
 
 bool Parser::note_state() {
-  if (scans_->failed(pos_, depth_)) return false;
+  if (known_failure(pos_)) return false;
   states_.push_back(ScanMemo::state_key(pos_, depth_));
   return true;
+}
+
+bool Parser::fail(MissKind kind, size_t at, size_t from, size_t to) {
+  if (failure_.kind == static_cast<uint8_t>(MissKind::None)) {
+    failure_ = AttemptFailure{static_cast<uint8_t>(kind), at, from, to};
+  }
+  return false;
+}
+
+bool Parser::known_failure(size_t pos) {
+  const AttemptFailure* known = scans_->failure(pos, depth_);
+  if (known == nullptr) return false;
+  if (failure_.kind == static_cast<uint8_t>(MissKind::None)) failure_ = *known;
+  return true;
+}
+
+AttemptFailure Parser::failure() const {
+  if (failure_.kind != static_cast<uint8_t>(MissKind::None)) return failure_;
+  return AttemptFailure{static_cast<uint8_t>(MissKind::Unexpected), pos_, kNoPos, kNoPos};
 }
 
 PathScope::PathScope(Parser& parser, std::initializer_list<NodeKind> kinds)
@@ -148,7 +168,8 @@ bool Parser::take_white_space(NodeKind leaf) {
 bool Parser::take_string(NodeKind leaf) {
   if (fast_) {
     const size_t close = scans_->string_close(pos_);
-    if (close == kNoPos || scans_->has_bad(pos_, close)) return false;
+    if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
+    if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
     jump_to(close + 1);
     return true;
   }
@@ -169,7 +190,8 @@ bool Parser::take_string(NodeKind leaf) {
 bool Parser::take_comment(NodeKind leaf) {
   if (fast_) {
     const size_t close = scans_->comment_close(pos_);
-    if (close == kNoPos || scans_->has_bad(pos_, close)) return false;
+    if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
+    if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
     jump_to(close + 1);
     return true;
   }
@@ -206,7 +228,8 @@ bool Parser::take_atomic_token(NodeKind string_leaf, bool& taken) {
 bool Parser::parse_flat_group(bool parenthesis) {
   if (fast_) {
     const size_t close = scans_->group_close(pos_);
-    if (close == kNoPos || scans_->has_bad(pos_, close)) return false;
+    if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
+    if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
     jump_to(close + 1);
     return true;
   }

@@ -36,6 +36,22 @@ enum class SelectorMode : uint8_t {
   Compound,  // one compound selector argument, ends at ")"
 };
 
+// Why a region attempt failed (AttemptFailure::kind).
+enum class MissKind : uint8_t {
+  None,
+  Unexpected,        // a character (or the end) no machine accepts here
+  Unclosed,          // a block, group, string or comment never closes
+  Glued,             // a complete region not followed by white space or the end
+  NoColon,           // a property name without ":" (from: the name)
+  NoBody,            // directives without a rule (at: the trigger, from: the
+                     // last name, to: the end of the directives)
+  SpaceBeforeBlock,  // white space between the region's selector and "{"
+  NoName,            // "(" right after the trigger
+  UnknownDirective,  // a later directive name that is not registered
+  TooDeep,           // blocks nested deeper than kMaxNesting
+  BadText,           // malformed UTF-8 inside the region
+};
+
 // Character classes of the style syntax.
 bool is_ws(char32_t ch);
 bool is_ascii_letter(char32_t ch);
@@ -70,6 +86,14 @@ class Parser {
   Node& root() { return root_; }
   // Block states passed by a fast reader (ScanMemo::state_key values).
   const std::vector<uint64_t>& states() const { return states_; }
+  // After parse_region failed: why, and where (a generic Unexpected at the
+  // stopping point when no site gave a reason).
+  AttemptFailure failure() const;
+  // After parse_region failed: whether the attempt read far enough to be
+  // meant as a region (a block after the trigger, a directive with
+  // arguments, an at-rule keyword, a selector up to "{", or a block written
+  // with "(" right after the trigger) rather than "!" used as punctuation.
+  bool looks_like_region() const { return looks_like_region_; }
 
  private:
   friend class PathScope;
@@ -81,9 +105,16 @@ class Parser {
   void take(NodeKind leaf);
   void emit(std::initializer_list<NodeKind> leaf, char32_t ch);
   bool note_state();
+  // Records why the attempt fails (the first reason given wins); returns
+  // false so failing sites can `return fail(...)`.
+  bool fail(MissKind kind, size_t at, size_t from = kNoPos, size_t to = kNoPos);
+  // True when the state at `pos` (current depth) is known to fail; takes
+  // over the recorded reason.
+  bool known_failure(size_t pos);
 
   // Region top level (lexer.cc).
   bool parse_directive_name();
+  bool parenthesised_block();
   bool parse_directive_chain();
   bool parse_top_rule();
 
@@ -137,7 +168,15 @@ class Parser {
   const std::vector<std::string>* directive_names_;
   int depth_ = 0;
   std::vector<uint64_t> states_;
+  size_t start_ = 0;           // where the reader started (the trigger)
+  size_t last_name_ = kNoPos;  // start of the last directive name read
+  AttemptFailure failure_;
+  bool looks_like_region_ = false;
 };
+
+// The reason of a failed region attempt in the author's terms, from the
+// reader's failure record over the same `text`.
+std::string describe_miss(std::string_view text, const AttemptFailure& failure);
 
 // Pushes kinds onto a reader's path for the lifetime of the scope.
 class PathScope {

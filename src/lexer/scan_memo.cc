@@ -352,8 +352,16 @@ bool ScanMemo::has_bad(size_t from, size_t to) {
   return it != bad_.end() && *it < to;
 }
 
-void ScanMemo::mark_failed(const std::vector<uint64_t>& keys) {
-  for (uint64_t key : keys) failed_.set(key, 0);
+const AttemptFailure* ScanMemo::failure(size_t pos, int depth) const {
+  size_t index = 0;
+  if (failed_.empty() || !failed_.find(state_key(pos, depth), index)) return nullptr;
+  return &failures_[index];
+}
+
+void ScanMemo::mark_failed(const std::vector<uint64_t>& keys, const AttemptFailure& why) {
+  if (keys.empty()) return;
+  failures_.push_back(why);
+  for (uint64_t key : keys) failed_.set(key, failures_.size() - 1);
 }
 
 }  // namespace zeviziz

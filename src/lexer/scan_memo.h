@@ -19,6 +19,17 @@ inline constexpr char32_t kBadChar = 0xFFFFFFFE;
 // No position: a construct that does not close before the end of the text.
 inline constexpr size_t kNoPos = static_cast<size_t>(-1);
 
+// Why a region attempt failed: a reason code (the parser's MissKind), the
+// byte where reading went wrong, and a range [from, to) the reason refers to
+// (kNoPos when none). Kept with failed states so later attempts that stop at such a
+// state report the same reason.
+struct AttemptFailure {
+  uint8_t kind = 0;
+  size_t at = kNoPos;
+  size_t from = kNoPos;
+  size_t to = kNoPos;
+};
+
 // Decodes the character at byte `pos` (kEndChar at the end) and sets `length`
 // to its byte count (0 at the end, 1 for kBadChar).
 char32_t decode_char(std::string_view text, size_t pos, size_t& length);
@@ -76,12 +87,15 @@ class ScanMemo {
     size_t unused;
     return !failed_.empty() && failed_.find(state_key(pos, depth), unused);
   }
+  // The failure recorded with such a state, or null when it is not known to
+  // fail.
+  const AttemptFailure* failure(size_t pos, int depth) const;
   // Key of such a state, for mark_failed.
   static uint64_t state_key(size_t pos, int depth) {
     return (static_cast<uint64_t>(pos) << 8) | static_cast<uint64_t>(depth);
   }
-  // Records states that led to a failed attempt.
-  void mark_failed(const std::vector<uint64_t>& keys);
+  // Records states that led to a failed attempt, and why it failed.
+  void mark_failed(const std::vector<uint64_t>& keys, const AttemptFailure& why = {});
 
  private:
   using PosMap = PositionMap;
@@ -112,7 +126,8 @@ class ScanMemo {
   std::vector<size_t> bad_;
   bool bad_known_ = false;
   unsigned landings_ = 0;
-  PositionMap failed_;
+  PositionMap failed_;                    // state key -> index in failures_
+  std::vector<AttemptFailure> failures_;  // one per failed attempt
 };
 
 }  // namespace zeviziz

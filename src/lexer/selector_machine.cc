@@ -56,7 +56,12 @@ bool Parser::parse_compact_selector() {
   if (cur_ == U'{') return true;
   while (true) {
     if (cur_ == U' ' || is_combinator_char(cur_)) {
+      const bool space = cur_ == U' ';
       take_combinator();
+      if (space && cur_ == U'{') {
+        looks_like_region_ = true;
+        return fail(MissKind::SpaceBeforeBlock, pos_ - 1);
+      }
       if (!is_simple_start(cur_)) return false;
     }
     if (!parse_compound()) return false;

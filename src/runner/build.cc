@@ -21,6 +21,7 @@
 #include "log/log.h"
 #include "normalize/normalize.h"
 #include "runner/build_support.h"
+#include "runner/warnings.h"
 #include "state/cache.h"
 #include "template/compile.h"
 
@@ -220,12 +221,19 @@ Status render_output(CompileContext& ctx, const Node& processed, IdHistory& hist
 // Reads, substitutes, compiles and renders one template file.
 Status compile_one(CompileContext& ctx, const TemplateDef& def, FileRecord& record) {
   ZV_TRY(std::string text, read_file(record.source_path));
+  // Warnings name places in the file as written.
+  std::optional<std::string> written;
+  if (may_replace(text, ctx.config.replacements)) written = text;
   apply_replacements(text, ctx.config.replacements, ctx.time);
   IdHistory history = reuse_history(ctx.reuse, record.path);
   TaskGuard task = task_start("template.compile", record.path);
-  Result<Node> before = compile_template(text, def, ctx.config, ctx.directive_names);
+  LexTrace trace;
+  Result<Node> before = compile_template(text, def, ctx.config, ctx.directive_names, &trace);
   if (!before.ok()) return prefix_error(record.path + ": ", before.take_error());
-  Node processed = process_template(*ctx.service, *before, ctx.config);
+  std::vector<RegionFault> faults;
+  Node processed = process_template(*ctx.service, *before, ctx.config, &faults);
+  record.warnings = file_warnings(record.path, text, trace, faults, written ? &*written : nullptr,
+                                  ctx.config.replacements, ctx.time);
   Status rendered = render_output(ctx, processed, history, record);
   if (!rendered.ok()) return prefix_error(record.path + ": ", rendered.take_error());
   return {};
@@ -244,12 +252,10 @@ Status start_compiling(CompileContext& ctx, const std::vector<const TemplateDef*
   return {};
 }
 
-Result<std::vector<FileRecord>> compile_files(CompileContext& ctx,
-                                              const std::vector<ChangedFile>& files) {
-  std::vector<const TemplateDef*> kinds = template_kinds(ctx.config, files);
-  ZV_TRY_STATUS(start_compiling(ctx, kinds));
+Status compile_each(CompileContext& ctx, const std::vector<ChangedFile>& files,
+                    const std::vector<const TemplateDef*>& kinds,
+                    std::vector<FileRecord>& records) {
   OutputClaims claims(ctx.config);
-  std::vector<FileRecord> records;
   records.reserve(files.size());
   for (size_t i = 0; i < files.size(); ++i) {
     FileRecord& record = records.emplace_back();
@@ -260,6 +266,19 @@ Result<std::vector<FileRecord>> compile_files(CompileContext& ctx,
     ZV_TRY_STATUS(claims.claim(record.output_path));
     if (kinds[i] != nullptr) ZV_TRY_STATUS(compile_one(ctx, *kinds[i], record));
   }
+  return {};
+}
+
+// Compiles every file of the list, then prints the warnings of the files
+// compiled (also when a later file failed), in list order.
+Result<std::vector<FileRecord>> compile_files(CompileContext& ctx,
+                                              const std::vector<ChangedFile>& files) {
+  std::vector<const TemplateDef*> kinds = template_kinds(ctx.config, files);
+  ZV_TRY_STATUS(start_compiling(ctx, kinds));
+  std::vector<FileRecord> records;
+  Status compiled = compile_each(ctx, files, kinds, records);
+  print_warnings(records);
+  if (!compiled.ok()) return compiled.take_error();
   return records;
 }
 

@@ -27,6 +27,7 @@ struct FileRecord {
   FileTime source_time = 0;           // the scan's last-write time of the source
   std::optional<std::string> output;  // rendered text; absent for a copied file
   std::set<uint64_t> class_ids;       // IDs the output uses (empty for plain files)
+  std::vector<std::string> warnings;  // warning lines of its compile, in text order
 };
 
 // Returns the decimal text of `seconds` ("0" for a clock before 1970).

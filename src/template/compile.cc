@@ -47,11 +47,11 @@ std::vector<const std::string*> referenced_names(const TemplateDef& tmpl) {
 
 Result<Node> compile_template(std::string_view text, const TemplateDef& tmpl,
                               const ProjectConfig& config,
-                              const std::vector<std::string>& directive_names) {
+                              const std::vector<std::string>& directive_names, LexTrace* trace) {
   const BoundaryMap boundaries = compile_boundaries(config.boundaries);
   const TemplateMap templates = map_templates(config.templates);
   ZV_TRY(Plan plan, plan_file(text, tmpl, boundaries, templates));
-  return render(text, plan, directive_names);
+  return render(text, plan, directive_names, trace);
 }
 
 const TemplateDef* find_template_for_path(const ProjectConfig& config,

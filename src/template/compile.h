@@ -9,6 +9,7 @@
 
 #include "base/result.h"
 #include "config/config.h"
+#include "lexer/lexer.h"
 #include "lexer/node.h"
 
 namespace zeviziz {
@@ -17,10 +18,12 @@ namespace zeviziz {
 // boundary is compiled, the file planned and rendered with a lexer for
 // `directive_names` (ascending byte order). Fails with the first error of
 // planning ("Unknown boundary: ", "Unknown template: ") or rendering
-// ("Templates cannot contain NUL characters").
+// ("Templates cannot contain NUL characters"). With `trace`, also records
+// region offsets and lexer misses as byte offsets into `text`.
 Result<Node> compile_template(std::string_view text, const TemplateDef& tmpl,
                               const ProjectConfig& config,
-                              const std::vector<std::string>& directive_names);
+                              const std::vector<std::string>& directive_names,
+                              LexTrace* trace = nullptr);
 
 // Returns the first definition, in configuration order, that lists an
 // extension which is a byte suffix of `relative_path` (later definitions are

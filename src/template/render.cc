@@ -204,14 +204,14 @@ std::string_view trim_side(std::string_view line, bool front) {
 
 class Renderer {
  public:
-  Renderer(std::string_view text, const std::vector<std::string>& directive_names)
-      : text_(text), lexer_(new_lexer(directive_names)), root_(NodeKind::Template) {}
+  Renderer(std::string_view text, const std::vector<std::string>& directive_names, LexTrace* trace)
+      : text_(text), lexer_(new_lexer(directive_names)), root_(NodeKind::Template), trace_(trace) {}
 
   Node run(const Plan& plan) {
     cut_pieces(text_.size(), plan, [this](const Piece& piece) {
       const std::string_view slice = text_.substr(piece.start, piece.end - piece.start);
       if (piece.treatment == Treatment::Text) write_text(piece, slice);
-      if (piece.treatment == Treatment::String) write_string(*piece.segment, slice);
+      if (piece.treatment == Treatment::String) write_string(*piece.segment, slice, piece.start);
     });
     push_text(root_, pending_);
     return std::move(root_);
@@ -231,8 +231,8 @@ class Renderer {
                                          piece.segment->keep_new_lines, output_last());
   }
 
-  void write_string(const Segment& segment, std::string_view slice) {
-    Node lexed = lex(lexer_, slice);
+  void write_string(const Segment& segment, std::string_view slice, size_t start) {
+    Node lexed = trace_ != nullptr ? lex_traced(slice, start) : lex(lexer_, slice);
     if (segment.optimize_whitespaces) collapse_white_space(lexed);
     last_ = output_last();
     push_text(root_, pending_);
@@ -241,9 +241,22 @@ class Renderer {
     for (Node& child : lexed.children) root_.children.push_back(std::move(child));
   }
 
+  // Lexes a string piece that starts at byte `start` of the file, adding its
+  // region offsets and misses to the trace in file offsets.
+  Node lex_traced(std::string_view slice, size_t start) {
+    LexTrace piece;
+    Node lexed = lex(lexer_, slice, piece);
+    for (size_t offset : piece.regions) trace_->regions.push_back(start + offset);
+    for (RegionMiss& miss : piece.misses) {
+      trace_->misses.push_back(RegionMiss{start + miss.offset, std::move(miss.reason)});
+    }
+    return lexed;
+  }
+
   std::string_view text_;
   Lexer lexer_;
   Node root_;
+  LexTrace* trace_;
   std::string pending_;  // text written since the last string piece
   int last_ = -1;        // last byte written before `pending_`
 };
@@ -276,11 +289,11 @@ std::string apply_whitespace_options(std::string_view text, bool at_file_start,
 }
 
 Result<Node> render(std::string_view text, const Plan& plan,
-                    const std::vector<std::string>& directive_names) {
+                    const std::vector<std::string>& directive_names, LexTrace* trace) {
   if (text.find('\0') != std::string_view::npos) {
     return make_error("Templates cannot contain NUL characters");
   }
-  return Renderer(text, directive_names).run(plan);
+  return Renderer(text, directive_names, trace).run(plan);
 }
 
 }  // namespace zeviziz

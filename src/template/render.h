@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "lexer/lexer.h"
 #include "lexer/node.h"
 #include "template/plan.h"
 
@@ -17,9 +18,11 @@ namespace zeviziz {
 // Returns the Template tree of `text` rendered according to `plan`; string
 // contents are lexed with a lexer for `directive_names` (ascending byte
 // order). Fails with "Templates cannot contain NUL characters" when `text`
-// holds a byte 0, before anything is rendered.
+// holds a byte 0, before anything is rendered. With `trace`, also records
+// where the file's regions start and the lexer's misses, as byte offsets
+// into `text`.
 Result<Node> render(std::string_view text, const Plan& plan,
-                    const std::vector<std::string>& directive_names);
+                    const std::vector<std::string>& directive_names, LexTrace* trace = nullptr);
 
 // Returns `text` with the whitespace options applied line by line (trailing
 // white space dropped, leading white space dropped unless `keep_indentation`

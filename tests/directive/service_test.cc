@@ -294,3 +294,51 @@ TEST(ProcessTemplate, FailedRegionsStayAsSourceText) {
 
 }  // namespace
 }  // namespace zeviziz
+
+namespace zeviziz {
+namespace {
+
+// "offset: reason" for each region the template keeps as text.
+std::vector<std::string> faults_of(const ProjectConfig& config, std::string_view text) {
+  Result<DirectiveService> service = DirectiveService::build(config);
+  EXPECT_TRUE(service.ok());
+  std::vector<RegionFault> faults;
+  process_template(*service, lex(new_lexer(service->names()), text), config, &faults);
+  std::vector<std::string> lines;
+  for (const RegionFault& fault : faults) {
+    lines.push_back(std::to_string(fault.region) + "+" + std::to_string(fault.offset) + ": " +
+                    fault.reason);
+  }
+  return lines;
+}
+
+// Failed regions are described in the author's terms and blame the use
+// that failed, by its offset within the region.
+TEST(ProcessTemplate, DescribesFailedRegions) {
+  const ProjectConfig config = standard_config();
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"!id{x:y}", {"0+0: \"id\" needs an id: write !id(card)"}},
+      {"!id(my card){x:y}", {"0+0: invalid id \"my card\": use letters, digits, \"_\" and \"-\""}},
+      {"!id( ){x:y}", {"0+0: empty id"}},
+      {"!id(a)!id(b){x:y}", {"0+6: a region can have only one id"}},
+      {"!id(c){a:b} !id(c){c:d} !{e:f}",
+       {"0+0: id \"c\" is given to more than one region in this file",
+        "1+0: id \"c\" is given to more than one region in this file"}},
+      {"!copy{c:d}", {"0+0: \"copy\" needs an id: write !copy(card)"}},
+      {"!id(a){a:b} !at(medium)!copy(a,){c:d}", {"1+11: empty id in \"copy\""}},
+      {"!id(a){a:b} !copy(a.color){c:d}",
+       {"1+0: unknown part \"color\" in \"a.color\" (parts: at-rule, selector, declaration)"}},
+      {"!id(a)!at(huge){a:b} !copy(a){c:d}",
+       {"0+6: unknown case \"huge\" of directive \"at\" (cases: medium, print)",
+        "1+0: the region with id \"a\" stays text, so it cannot be copied"}},
+      {"!at(a,){x:y}", {"0+0: empty argument in \"at\""}},
+      {"!at(1,2,3){x:y}", {"0+0: directive \"at\" has no case for 3 arguments (it takes 1 or 2)"}},
+      {"!screen(a){x:y}", {"0+0: directive \"screen\" has no case for 1 argument (it takes 0)"}},
+      {"!nested{x:y}",
+       {"0+0: directive \"nested\": Directive declaration must contain only CSS declarations"}},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(faults_of(config, text), expected) << text;
+}
+
+}  // namespace
+}  // namespace zeviziz
