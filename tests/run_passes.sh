@@ -73,12 +73,16 @@ run_pass() {
   echo "$name ($dir): $passed passed, $failed failed, $skipped skipped [$(elapsed $((SECONDS - start)))]"
   if [ "$skipped" -gt 0 ]; then
     grep -E '\(Skipped\)$' "$ctest_log" | sed -E 's/^[[:space:]]*[0-9]+ - /  skipped: /'
-    grep -h '^SKIPPED:' "$ctest_log" | sort -u | sed 's/^/  /'
+    echo "  (ctest --test-dir $dir -R <name> -V says why)"
   fi
   if [ "$failed" -gt 0 ]; then
-    # Everything but the lines of passing tests: the failing tests' output
-    # and ctest's list of failures.
-    grep -v -E 'Test +#[0-9]+: .* Passed' "$ctest_log"
+    # The result line and output of each failing test, then ctest's list of
+    # failures.
+    awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / { show = ($0 !~ / Passed | Skipped /) }
+         /^ +Start +[0-9]+: / { show = 0 }
+         /^The following tests FAILED:/ { show = 1 }
+         /^Label Time Summary:/ { show = 0 }
+         show' "$ctest_log"
   fi
 }
 
