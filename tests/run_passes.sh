@@ -72,7 +72,7 @@ run_pass() {
   total_failed=$((total_failed + failed))
   echo "$name ($dir): $passed passed, $failed failed, $skipped skipped [$(elapsed $((SECONDS - start)))]"
   if [ "$skipped" -gt 0 ]; then
-    grep -E '\(Skipped\)$' "$ctest_log" | sed -E 's/^[[:space:]]*[0-9]+ - /  skipped: /'
+    grep -E '\(Skipped\)$' "$ctest_log" | sed -E -e 's/^[[:space:]]*[0-9]+ - /  skipped: /' -e 's/ \(Skipped\)$//'
     echo "  (ctest --test-dir $dir -R <name> -V says why)"
   fi
   if [ "$failed" -gt 0 ]; then
