@@ -350,7 +350,7 @@ async function checkContact(page) {
 function launchChromium(profile) {
   const args = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync',
-    `--user-data-dir=${profile}`, '--remote-debugging-pipe', 'about:blank'];
+    '--disable-dev-shm-usage', `--user-data-dir=${profile}`, '--remote-debugging-pipe', 'about:blank'];
   const proc = spawn(chromium, args, { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
   proc.log = '';
   proc.stderr.on('data', (chunk) => { proc.log = (proc.log + chunk).slice(-4000); });
