@@ -351,7 +351,11 @@ function launchChromium(profile) {
   const args = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync',
     '--disable-dev-shm-usage', `--user-data-dir=${profile}`, '--remote-debugging-pipe', 'about:blank'];
-  const proc = spawn(chromium, args, { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
+  // Chromium keeps crash reports and caches below the home directory
+  // whatever the profile is; point those at the temporary profile too.
+  const env = { ...process.env, HOME: profile, XDG_CONFIG_HOME: path.join(profile, 'config'),
+    XDG_CACHE_HOME: path.join(profile, 'cache') };
+  const proc = spawn(chromium, args, { env, stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
   proc.log = '';
   proc.stderr.on('data', (chunk) => { proc.log = (proc.log + chunk).slice(-4000); });
   proc.exited = new Promise((resolve) => proc.on('exit', resolve));
