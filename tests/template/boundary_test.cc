@@ -239,7 +239,10 @@ TEST(SearchScaling, UnmatchedOpenersStayLinear) {
     ++count;
   }
   EXPECT_EQ(count, 1 << 20);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  // Linear work takes a few seconds even under sanitizers on a loaded
+  // machine; quadratic work on these inputs would take hours. The bound only
+  // separates the two.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
 }
 
 }  // namespace
