@@ -58,7 +58,13 @@ bool ends_with_url(std::string_view text) {
 std::string prepare_parenthesis(std::string text, bool keep_case, bool url) {
   if (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
     const std::string_view inner = std::string_view(text).substr(1, text.size() - 2);
-    text = "(" + std::string(trim_white_space(inner)) + ")";
+    const std::string_view trimmed = trim_white_space(inner);
+    std::string group;
+    group.reserve(trimmed.size() + 2);
+    group += '(';
+    group += trimmed;
+    group += ')';
+    text = std::move(group);
   }
   if (url) return text;
   text = normalize_whitespace(text, WhitespaceMode::Value);
