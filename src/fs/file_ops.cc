@@ -20,6 +20,7 @@
 #include <unordered_set>
 
 #include "base/unicode.h"
+#include "fs/fault.h"
 #include "log/log.h"
 
 namespace zeviziz {
@@ -356,6 +357,7 @@ EntryType file_type(const DirEntry& entry) {
 Status remove_file(const Path& path) {
   ZV_TRY_STATUS(check_no_symlinks(path));
   log_filesystem("remove-file", path);
+  if (const int injected = fault_point()) return path_error(path, injected);
   // Linux deletes read-only files as long as the directory is writable, so
   // no attribute needs clearing first.
   if (::unlink(path.c_str()) != 0) return path_error(path, errno);
@@ -430,6 +432,14 @@ Status copy_file(const Path& from, const Path& to) {
   if (error_number == 0) return {};
   return make_error(display_path(from) + " -> " + display_path(to) + ": " +
                     system_text(error_number));
+}
+
+Status set_file_mtime(const Path& path, FileTime time) {
+  ZV_TRY_STATUS(check_no_symlinks(path));
+  log_filesystem("set-mtime", path);
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {time / 1000000000, time % 1000000000}};
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return path_error(path, errno);
+  return {};
 }
 
 Status remove_dir_all(const Path& path) {

@@ -93,6 +93,10 @@ Status create_dir_all(const Path& path);
 // Fails with "from -> to: system text" (display forms).
 Status copy_file(const Path& from, const Path& to);
 
+// `set-mtime`: sets the modification time of an existing file. Fails with
+// "path: system text".
+Status set_file_mtime(const Path& path, FileTime time);
+
 // `remove-dir-all`: removes a directory and everything below it.
 Status remove_dir_all(const Path& path);
 

@@ -18,6 +18,7 @@
 #include "css/media.h"
 #include "css/registry.h"
 #include "directive/service.h"
+#include "fs/write_batch.h"
 #include "log/log.h"
 #include "normalize/normalize.h"
 #include "runner/build_support.h"
@@ -333,36 +334,96 @@ Result<Generated> generate(BuildState& state, const Registry& registry, const Pr
   return out;
 }
 
-// Writes one rendered template or copies one plain file, then records the
-// output's last-write time for the removal check of a later build.
-Status write_record(BuildState& state, const FileRecord& record) {
-  const ProjectConfig& config = state.config;
-  Path written = record.output_path;
-  if (record.output) {
-    ZV_TRY_STATUS(write_atomic(record.output_path, *record.output));
-  } else {
-    ZV_TRY(Path destination, mirror_file(config.in_directory, config.out_directory, record.path));
-    written = std::move(destination);
-  }
+// True for an entry under out_directory that stands in the way of a new
+// output (a file where a directory must go, or the reverse) and is stale:
+// the source at the same place is now of the other kind, so the entry is the
+// output of a source that was removed or replaced.
+StaleOutputTest stale_output_test(const ProjectConfig& config) {
+  return [&config](const Path& output) {
+    const Path relative = output.lexically_relative(config.out_directory);
+    if (relative.empty() || *relative.begin() == "..") return false;
+    return is_dir(config.in_directory / relative) != is_dir(output);
+  };
+}
+
+// Records the last-write time of a renamed output for the removal check of a
+// later build. When a template's source changed after the build read it, the
+// output gets the source time the build saw, so that the output is not taken
+// as newer than the edited source and the next run rebuilds it.
+Status record_output(BuildState& state, const FileRecord& record, const Path& written) {
   ZV_TRY(std::optional<FileTime> time, file_mtime(written));
+  if (record.output) {
+    ZV_TRY(std::optional<FileTime> source_now, file_mtime(record.source_path));
+    if (source_now != record.source_time) {
+      ZV_TRY_STATUS(set_file_mtime(written, record.source_time));
+      time = record.source_time;
+    }
+  }
   if (time) state.output_times[record.path] = *time;
   return {};
 }
 
-// The writing phase, in its fixed order; the first failure stops it.
+// The staging indices of the CSS, cache and signal files, when written.
+struct GeneratedStaging {
+  std::optional<size_t> css;
+  std::optional<size_t> cache;
+  std::optional<size_t> signal;
+};
+
+// Stages every output in list order, then the CSS, cache and signal files.
+Result<GeneratedStaging> stage_all(WriteBatch& batch, const ProjectConfig& config,
+                                   const std::vector<FileRecord>& processed,
+                                   std::vector<Path>& written, const Generated& generated) {
+  written.reserve(processed.size());
+  for (const FileRecord& record : processed) {
+    if (record.output) {
+      ZV_TRY_STATUS(batch.stage_bytes(record.output_path, *record.output));
+      written.push_back(record.output_path);
+    } else {
+      ZV_TRY(Path destination, resolve_inside(config.out_directory, record.path));
+      ZV_TRY_STATUS(batch.stage_copy(record.source_path, destination));
+      written.push_back(std::move(destination));
+    }
+  }
+  GeneratedStaging staging;
+  auto stage = [&batch](const Path& destination, const std::optional<std::string>& bytes,
+                        std::optional<size_t>& index) -> Status {
+    if (!bytes) return {};
+    ZV_TRY(index, batch.stage_bytes(destination, *bytes));
+    return {};
+  };
+  ZV_TRY_STATUS(stage(config.css_file, generated.css, staging.css));
+  ZV_TRY_STATUS(stage(config.cache_file, generated.cache, staging.cache));
+  if (config.signal_file)
+    ZV_TRY_STATUS(stage(*config.signal_file, generated.signal, staging.signal));
+  return staging;
+}
+
+// The writing phase as one batch: every file staged beside its destination,
+// one flush, then the renames in list order with the removal of vanished
+// outputs before the CSS, cache and signal files. The first failure stops it;
+// the in-progress marker then stays once any destination has changed.
 Status write_all(BuildState& state, const std::vector<FileRecord>& processed,
                  const ScanResult& scan, const Generated& generated) {
   const ProjectConfig& config = state.config;
-  for (const FileRecord& record : processed) ZV_TRY_STATUS(write_record(state, record));
+  WriteBatch batch(in_progress_marker(config), stale_output_test(config));
+  ZV_TRY_STATUS(batch.begin(processed.size() + 3));
+  std::vector<Path> written;
+  ZV_TRY(GeneratedStaging staging, stage_all(batch, config, processed, written, generated));
+  ZV_TRY_STATUS(batch.flush());
+  for (size_t i = 0; i < processed.size(); ++i) {
+    ZV_TRY_STATUS(batch.rename_staged(i));
+    ZV_TRY_STATUS(record_output(state, processed[i], written[i]));
+  }
   for (const RemovedFile& file : scan.removed) {
     ZV_TRY_STATUS(
         remove_vanished_output(config.out_directory, file.path, expected_output_time(state, file)));
     state.output_times.erase(file.path);
   }
-  if (generated.css) ZV_TRY_STATUS(write_atomic(config.css_file, *generated.css));
-  if (generated.cache) ZV_TRY_STATUS(write_atomic(config.cache_file, *generated.cache));
-  if (generated.signal) ZV_TRY_STATUS(write_atomic(*config.signal_file, *generated.signal));
-  return {};
+  for (const std::optional<size_t>& index : {staging.css, staging.cache, staging.signal}) {
+    if (index) ZV_TRY_STATUS(batch.rename_staged(*index));
+  }
+  return batch.finish();
 }
 
 // Hands the registry to the state for the next build (the records are

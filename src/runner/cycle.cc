@@ -27,9 +27,12 @@
 #include "fs/file_ops.h"
 #include "fs/scan.h"
 #include "fs/watcher.h"
+#include "fs/write_batch.h"
 #include "log/log.h"
 #include "runner/build.h"
 #include "runner/build_support.h"
+#include "runner/integrity.h"
+#include "runner/project_lock.h"
 #include "state/build_state.h"
 #include "template/compile.h"
 
@@ -63,24 +66,37 @@ bool is_compiled_kind(const ProjectConfig& config, std::string_view template_pat
   return def != nullptr && needs_compiling(config, *def);
 }
 
-// One build cycle: switches, scan, first-cycle pruning, and the pipeline
-// when there is anything to do. With a `limit`, the scan looks only at the
-// paths it names (the scan ignores it when the build is fresh).
+// One build cycle: checks of the outputs on disk, switches, scan,
+// first-cycle pruning, and the pipeline when there is anything to do. With a
+// `limit`, the scan looks only at the paths it names (the scan ignores it
+// when the build is fresh). A cycle that cannot trust the outputs on disk
+// (an unfinished write phase, a missing CSS file or output directory, a
+// changed configuration) rebuilds every output and the CSS and cache files.
 Result<BuildReport> run_cycle(BuildState& state, const std::optional<Selection>& selection,
                               const ScanLimit* limit) {
   // Each directory is checked for links once per cycle, not once per file.
   PathCheckScope path_checks;
   const ProjectConfig& config = state.config;
   ZV_TRY_STATUS(check_generated_paths(config));
-  const bool fresh = needs_fresh_build(state);
+  ZV_TRY(RebuildReasons reasons, check_outputs(state));
+  if (reasons.interrupted) ZV_TRY_STATUS(remove_leftover_temporaries(config));
+  // After an unfinished write phase neither the outputs nor the cache file
+  // can be trusted to match each other: build as a clean build does, from an
+  // empty registry and without the numbers the cache offers.
+  const bool fresh = needs_fresh_build(state) || reasons.interrupted;
+  if (reasons.interrupted) state.reuse.clear();
+  const bool rebuild_all = reasons.any();
   // A newly opened state knows no files yet: only a full scan lists them.
-  if (state.newly_opened) limit = nullptr;
-  ZV_TRY(ScanResult scan,
-         scan_sources(state.known, config.in_directory, config.exclude, selection, fresh, limit));
-  bool force_css = false;
+  if (state.newly_opened || rebuild_all) limit = nullptr;
+  // A selection still limits the files processed; the CSS file is rebuilt
+  // from the records of the others.
+  const bool forced = fresh || (rebuild_all && !selection);
+  ZV_TRY(ScanResult scan, scan_sources(state.known, config.in_directory, config.exclude,
+                                       selection, forced, limit));
+  bool force_css = rebuild_all;
   if (state.newly_opened) {
-    force_css = !is_file(config.cache_file);
-    if (!fresh) {
+    force_css = !is_file(config.cache_file) || force_css;
+    if (!fresh && !rebuild_all) {
       auto is_compiled = [&config](std::string_view path) {
         return is_compiled_kind(config, path);
       };
@@ -93,6 +109,7 @@ Result<BuildReport> run_cycle(BuildState& state, const std::optional<Selection>&
     report = std::move(built);
   }
   state.newly_opened = false;
+  state.config_changed = false;
   return report;
 }
 
@@ -239,7 +256,12 @@ void keep_until_exit(BuildState&& state) {
 }  // namespace
 
 Status run_build_command(const Invocation& invocation) {
+  install_interrupt_cleanup();
   const bool watching = invocation.watch_seconds != 0;
+  // Held while a cycle runs (and while the first one loads the project),
+  // released between watch cycles.
+  ProjectLock lock(invocation.config_path);
+  lock.acquire();
   Stamp stamp;
   if (watching) {
     ZV_TRY(Stamp first, file_mtime(invocation.config_path));
@@ -261,6 +283,7 @@ Status run_build_command(const Invocation& invocation) {
   std::optional<ScanLimit> limit;
   for (;;) {
     Result<BuildReport> built = run_cycle(state, selection, limit ? &*limit : nullptr);
+    lock.release();
     if (!built.ok()) {
       if (!watching) return built.take_error();
       print_error(built.error());
@@ -271,10 +294,14 @@ Status run_build_command(const Invocation& invocation) {
         return {};
       }
     }
+    const Stamp before = stamp;
     ZV_TRY(limit, wait_and_reload(invocation, stamp, state, waiting));
     // After a failure, files of the failed cycle are pending, and only a
     // full scan lists them again.
     if (!built.ok() || !may_limit) limit.reset();
+    // A reloaded configuration may change any output.
+    if (stamp != before && state.config_stamp == stamp) state.config_changed = true;
+    lock.acquire();
   }
 }
 

@@ -86,6 +86,12 @@ Status restore_cache(BuildState& state, DecodedCache cache) {
   return {};
 }
 
+Path in_progress_marker(const ProjectConfig& config) {
+  Path marker = config.cache_file;
+  marker += ".building";
+  return marker;
+}
+
 bool needs_fresh_build(const BuildState& state) {
   return !path_equal(state.recorded_in_directory, state.config.in_directory) ||
          !path_equal(state.recorded_out_directory, state.config.out_directory);

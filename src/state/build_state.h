@@ -40,6 +40,10 @@ struct BuildState {
   Path recorded_out_directory;
   // Set when opened, cleared by the first successful build.
   bool newly_opened = true;
+  // Set when the configuration changed since the outputs were made (watch
+  // mode reloaded it, or it is newer than the cache file); cleared by a
+  // successful cycle. Such a cycle rebuilds every output.
+  bool config_changed = false;
   // Set when the registry and records came from the cache file; cleared by a
   // successful build.
   bool restored = false;
@@ -76,6 +80,11 @@ bool needs_fresh_build(const BuildState& state);
 // The time the output of a vanished file is expected to still have: the one
 // recorded after its last write, else the source time recorded for it.
 std::optional<FileTime> expected_output_time(const BuildState& state, const RemovedFile& file);
+
+// The file that marks a write phase in progress: the cache file's path with
+// ".building" appended. It exists from before the first output changes until
+// the CSS, cache and signal files are written.
+Path in_progress_marker(const ProjectConfig& config);
 
 // Tells whether a template path selects a template kind that is compiled.
 using CompiledKindTest = std::function<bool(std::string_view template_path)>;
