@@ -157,6 +157,8 @@ class OutputClaims {
     reserved_.insert(path_key(config.css_file));
     reserved_.insert(path_key(config.cache_file));
     if (config.signal_file) reserved_.insert(path_key(*config.signal_file));
+    // The marker of a running write phase is removed when it ends.
+    reserved_.insert(path_key(in_progress_marker(config)));
   }
 
   Status claim(const Path& output) {
