@@ -185,8 +185,8 @@ Result<size_t> WriteBatch::add_staged(const Path& destination, bool copy) {
   // Strictly increasing times keep names unique within one directory.
   last_temp_time_ = std::max(unix_nanos_now(), last_temp_time_ + 1);
   Staged staged;
-  staged.temp = parent / (".velt-" + std::to_string(::getpid()) + "-" +
-                          std::to_string(last_temp_time_) + ".tmp");
+  static const std::string pid = std::to_string(::getpid());
+  staged.temp = parent / (".velt-" + pid + "-" + std::to_string(last_temp_time_) + ".tmp");
   staged.destination = destination;
   staged.copy = copy;
   // Published before the file exists, so an interrupt at any point finds it.
