@@ -91,8 +91,8 @@ Result<BuildReport> run_cycle(BuildState& state, const std::optional<Selection>&
   // A selection still limits the files processed; the CSS file is rebuilt
   // from the records of the others.
   const bool forced = fresh || (rebuild_all && !selection);
-  ZV_TRY(ScanResult scan, scan_sources(state.known, config.in_directory, config.exclude,
-                                       selection, forced, limit));
+  ZV_TRY(ScanResult scan,
+         scan_sources(state.known, config.in_directory, config.exclude, selection, forced, limit));
   bool force_css = rebuild_all;
   if (state.newly_opened) {
     force_css = !is_file(config.cache_file) || force_css;
