@@ -55,8 +55,9 @@ struct CheckMemory {
   std::unordered_set<std::string, TextHash, std::equal_to<>> verified_directories;
 };
 
+// Per thread: each worker thread of a build holds its own scope.
 CheckMemory& check_memory() {
-  static CheckMemory memory;
+  thread_local CheckMemory memory;
   return memory;
 }
 

@@ -32,7 +32,9 @@ Path path_from_text(std::string_view text);
 // directories it has verified and the current working directory, so a build
 // checks each directory once rather than once per file below it. A build
 // cycle holds one for its duration, so later cycles see changes made between
-// them. Scopes nest; the memory is dropped when the outermost one ends.
+// them. Scopes nest; the memory is dropped when the outermost one ends. The
+// memory belongs to the calling thread: a worker thread holds a scope of its
+// own.
 class PathCheckScope {
  public:
   PathCheckScope();

@@ -5,6 +5,8 @@
 // merged onto one open line, which every other writer closes first. One mutex
 // keeps the open line and the output that ends it together; every write is
 // flushed at once so that log lines interleave correctly with other output.
+// A thread may hold its lines back in a buffer instead (HoldLogLines); they
+// go through the same writing steps when the buffer is written.
 #include "log/log.h"
 
 #include <cstdio>
@@ -17,6 +19,8 @@ namespace {
 
 LogPositions g_positions;
 std::string* g_capture = nullptr;
+// Where the calling thread's log lines are held, or null to write them.
+thread_local HeldLogLines* t_held = nullptr;
 
 // Guards the open task line and every write that may end it.
 std::mutex& output_mutex() {
@@ -61,6 +65,10 @@ std::string plain_path(const std::filesystem::path& path) {
 }
 
 void write_filesystem_line(std::string line) {
+  if (t_held != nullptr) {
+    t_held->lines.push_back(HeldLogLines::Line{false, std::move(line), 0});
+    return;
+  }
   const LogPositions positions = g_positions;
   std::lock_guard<std::mutex> lock(output_mutex());
   close_open_line_locked();
@@ -129,14 +137,11 @@ TaskGuard::TaskGuard(std::string_view name, std::string detail)
   if (g_positions.task != kLogOff) start_ = std::chrono::steady_clock::now();
 }
 
-TaskGuard::~TaskGuard() {
-  if (!start_.has_value() || g_positions.task == kLogOff) return;
-  const auto elapsed = std::chrono::steady_clock::now() - *start_;
-  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
-  const std::string duration = std::to_string(micros < 0 ? 0 : micros) + "us";
-  std::string head = "task " + name_;
-  if (!detail_.empty()) head.append(" ").append(detail_);
+namespace {
 
+// Writes one task line or extends the open one with `micros`.
+void write_task_line(std::string head, int64_t micros) {
+  const std::string duration = std::to_string(micros < 0 ? 0 : micros) + "us";
   std::lock_guard<std::mutex> lock(output_mutex());
   if (open_line().has_value() && *open_line() == head) {
     emit(" " + duration);
@@ -145,6 +150,43 @@ TaskGuard::~TaskGuard() {
   close_open_line_locked();
   emit(stamp(head + " " + duration, g_positions.task));
   open_line() = std::move(head);
+}
+
+}  // namespace
+
+TaskGuard::~TaskGuard() {
+  if (!start_.has_value() || g_positions.task == kLogOff) return;
+  const auto elapsed = std::chrono::steady_clock::now() - *start_;
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+  std::string head = "task " + name_;
+  if (!detail_.empty()) head.append(" ").append(detail_);
+  if (t_held != nullptr) {
+    t_held->lines.push_back(HeldLogLines::Line{true, std::move(head), micros});
+    return;
+  }
+  write_task_line(std::move(head), micros);
+}
+
+void TaskGuard::add_earlier(std::chrono::steady_clock::duration earlier) {
+  if (start_.has_value()) *start_ -= earlier;
+}
+
+HoldLogLines::HoldLogLines(HeldLogLines& held) : previous_(t_held) {
+  t_held = &held;
+}
+
+HoldLogLines::~HoldLogLines() {
+  t_held = previous_;
+}
+
+void write_held_lines(const HeldLogLines& held) {
+  for (const HeldLogLines::Line& line : held.lines) {
+    if (line.task) {
+      if (g_positions.task != kLogOff) write_task_line(line.text, line.micros);
+    } else if (g_positions.filesystem != kLogOff) {
+      write_filesystem_line(line.text);
+    }
+  }
 }
 
 TaskGuard task_start(std::string_view name, std::string detail) {

@@ -54,6 +54,10 @@ class TaskGuard {
   TaskGuard(const TaskGuard&) = delete;
   TaskGuard& operator=(const TaskGuard&) = delete;
 
+  // Counts `earlier` (work of this task done before the guard was made, for
+  // example on another thread) into the duration the guard reports.
+  void add_earlier(std::chrono::steady_clock::duration earlier);
+
  private:
   std::string name_;
   std::string detail_;
@@ -63,6 +67,36 @@ class TaskGuard {
 // Starts a task guard: `TaskGuard guard = task_start("config.load", path);`.
 // (Guaranteed copy elision makes this valid for the non-movable guard.)
 TaskGuard task_start(std::string_view name, std::string detail = {});
+
+// Log lines held back instead of written: filesystem lines and task lines
+// (head and duration), in the order they happened. Written later by
+// write_held_lines, which applies the timestamps and the merging of task
+// lines as if they were being written then.
+struct HeldLogLines {
+  struct Line {
+    bool task = false;
+    std::string text;    // the filesystem line, or the task line's head
+    int64_t micros = 0;  // a task's duration
+  };
+  std::vector<Line> lines;
+};
+
+// While an object of this class lives, the log lines of the calling thread
+// go into `held` instead of standard output. Each worker thread of a build
+// holds its lines this way so that they can be written in file-list order.
+class HoldLogLines {
+ public:
+  explicit HoldLogLines(HeldLogLines& held);
+  ~HoldLogLines();
+  HoldLogLines(const HoldLogLines&) = delete;
+  HoldLogLines& operator=(const HoldLogLines&) = delete;
+
+ private:
+  HeldLogLines* previous_;
+};
+
+// Writes held lines as the logging functions would have written them.
+void write_held_lines(const HeldLogLines& held);
 
 // Redirects everything this module (and the command outputs that go through
 // write_stdout) would write to standard output into `sink`; nullptr restores

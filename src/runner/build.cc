@@ -17,14 +17,12 @@
 #include "css/css_gen.h"
 #include "css/media.h"
 #include "css/registry.h"
-#include "directive/service.h"
 #include "fs/write_batch.h"
 #include "log/log.h"
 #include "normalize/normalize.h"
 #include "runner/build_support.h"
-#include "runner/warnings.h"
+#include "runner/compile.h"
 #include "state/cache.h"
-#include "template/compile.h"
 
 namespace zeviziz {
 namespace {
@@ -113,176 +111,6 @@ std::vector<std::vector<std::string>> at_rule_order(const ProjectConfig& config)
     }
   }
   return order;
-}
-
-// What one build compiles with.
-struct CompileContext {
-  const ProjectConfig& config;
-  Registry& registry;
-  const ReuseTable& reuse;
-  std::optional<DirectiveService> service;
-  std::vector<std::string> directive_names;
-  std::string time;
-};
-
-// The template definition of each changed file, or null for a file that is
-// copied (no definition, or one that needs no compiling).
-std::vector<const TemplateDef*> template_kinds(const ProjectConfig& config,
-                                               const std::vector<ChangedFile>& files) {
-  std::unordered_map<const TemplateDef*, bool> compiled;
-  std::vector<const TemplateDef*> kinds;
-  kinds.reserve(files.size());
-  for (const ChangedFile& file : files) {
-    const TemplateDef* def = find_template_for_path(config, file.path);
-    if (def != nullptr) {
-      auto [entry, added] = compiled.try_emplace(def, false);
-      if (added) entry->second = needs_compiling(config, *def);
-      if (!entry->second) def = nullptr;
-    }
-    kinds.push_back(def);
-  }
-  return kinds;
-}
-
-// The comparison form of a path: lexically normal, "/"-separated.
-std::string path_key(const Path& path) {
-  return path.lexically_normal().generic_string();
-}
-
-// Detects two outputs of one build that name the same file, or an output
-// that would overwrite the CSS, cache or signal file.
-class OutputClaims {
- public:
-  explicit OutputClaims(const ProjectConfig& config) {
-    reserved_.insert(path_key(config.css_file));
-    reserved_.insert(path_key(config.cache_file));
-    if (config.signal_file) reserved_.insert(path_key(*config.signal_file));
-    // The marker of a running write phase is removed when it ends.
-    reserved_.insert(path_key(in_progress_marker(config)));
-  }
-
-  Status claim(const Path& output) {
-    std::string key = path_key(output);
-    if (reserved_.contains(key) || !claimed_.insert(std::move(key)).second) {
-      return make_error("Template output conflicts with another output: " + display_path(output));
-    }
-    return {};
-  }
-
- private:
-  std::unordered_set<std::string> reserved_;
-  std::unordered_set<std::string> claimed_;
-};
-
-// Task "cache.reuse": the IDs the file's rules had in the previous build.
-IdHistory reuse_history(const ReuseTable& reuse, const std::string& path) {
-  TaskGuard task = task_start("cache.reuse", path);
-  IdHistory history;
-  auto found = reuse.find(path);
-  if (found == reuse.end()) return history;
-  for (const auto& [id, rule] : found->second) history[rule_key(*rule)].push_back(id);
-  return history;
-}
-
-// Registers every declaration of every selector alternative of a processed
-// region and appends the region's IDs to `ids`, in order.
-Status register_region(CompileContext& ctx, const Node& region, IdHistory& history,
-                       std::vector<uint64_t>& ids) {
-  ZV_TRY(std::vector<NormalizedRule> rules, normalize_region(region));
-  for (const NormalizedRule& rule : rules) {
-    for (const std::string& alternative : split_top_level(rule.selector)) {
-      for (const auto& [property, value] : rule.declarations) {
-        ZV_TRY(Rule built, make_rule(rule.at_rules, alternative, property + ":" + value));
-        ZV_TRY(uint64_t id, lookup_or_assign(ctx.registry, std::move(built), history));
-        ids.push_back(id);
-      }
-    }
-  }
-  return {};
-}
-
-// Writes the processed tree's segments: text as it is, each style region as
-// its class list.
-Status render_output(CompileContext& ctx, const Node& processed, IdHistory& history,
-                     FileRecord& record) {
-  std::string output;
-  std::vector<uint64_t> ids;
-  for (const Node& child : processed.children) {
-    if (child.kind == NodeKind::Text) {
-      output += child.value;
-      continue;
-    }
-    ids.clear();
-    ZV_TRY_STATUS(register_region(ctx, child, history, ids));
-    append_class_list(output, ids);
-    record.class_ids.insert(ids.begin(), ids.end());
-  }
-  record.output = std::move(output);
-  return {};
-}
-
-// Reads, substitutes, compiles and renders one template file.
-Status compile_one(CompileContext& ctx, const TemplateDef& def, FileRecord& record) {
-  ZV_TRY(std::string text, read_file(record.source_path));
-  // Warnings name places in the file as written.
-  std::optional<std::string> written;
-  if (may_replace(text, ctx.config.replacements)) written = text;
-  apply_replacements(text, ctx.config.replacements, ctx.time);
-  IdHistory history = reuse_history(ctx.reuse, record.path);
-  TaskGuard task = task_start("template.compile", record.path);
-  LexTrace trace;
-  Result<Node> before = compile_template(text, def, ctx.config, ctx.directive_names, &trace);
-  if (!before.ok()) return prefix_error(record.path + ": ", before.take_error());
-  std::vector<RegionFault> faults;
-  Node processed = process_template(*ctx.service, *before, ctx.config, &faults);
-  record.warnings = file_warnings(record.path, text, trace, faults, written ? &*written : nullptr,
-                                  ctx.config.replacements, ctx.time);
-  Status rendered = render_output(ctx, processed, history, record);
-  if (!rendered.ok()) return prefix_error(record.path + ": ", rendered.take_error());
-  return {};
-}
-
-// Creates the directive service and takes the time text, but only when some
-// file of the list is compiled.
-Status start_compiling(CompileContext& ctx, const std::vector<const TemplateDef*>& kinds) {
-  bool any = false;
-  for (const TemplateDef* def : kinds) any = any || def != nullptr;
-  if (!any) return {};
-  ZV_TRY(DirectiveService service, build_directive_service(ctx.config));
-  ctx.directive_names = service.names();
-  ctx.service.emplace(std::move(service));
-  ctx.time = time_text_now();
-  return {};
-}
-
-Status compile_each(CompileContext& ctx, const std::vector<ChangedFile>& files,
-                    const std::vector<const TemplateDef*>& kinds,
-                    std::vector<FileRecord>& records) {
-  OutputClaims claims(ctx.config);
-  records.reserve(files.size());
-  for (size_t i = 0; i < files.size(); ++i) {
-    FileRecord& record = records.emplace_back();
-    record.path = files[i].path;
-    record.source_time = files[i].time;
-    record.source_path = ctx.config.in_directory / path_from_text(record.path);
-    record.output_path = ctx.config.out_directory / path_from_text(record.path);
-    ZV_TRY_STATUS(claims.claim(record.output_path));
-    if (kinds[i] != nullptr) ZV_TRY_STATUS(compile_one(ctx, *kinds[i], record));
-  }
-  return {};
-}
-
-// Compiles every file of the list, then prints the warnings of the files
-// compiled (also when a later file failed), in list order.
-Result<std::vector<FileRecord>> compile_files(CompileContext& ctx,
-                                              const std::vector<ChangedFile>& files) {
-  std::vector<const TemplateDef*> kinds = template_kinds(ctx.config, files);
-  ZV_TRY_STATUS(start_compiling(ctx, kinds));
-  std::vector<FileRecord> records;
-  Status compiled = compile_each(ctx, files, kinds, records);
-  print_warnings(records);
-  if (!compiled.ok()) return compiled.take_error();
-  return records;
 }
 
 // Everything a build writes besides the per-file outputs.
@@ -464,8 +292,8 @@ Result<BuildReport> run_build(BuildState& state, const ScanResult& scan, bool fr
   const PreviousUse use = previous_use(state, scan);
   PreparedRegistry prepared = prepare_registry(state, use, fresh);
   prepared.registry.at_rule_order = at_rule_order(state.config);
-  CompileContext ctx{state.config, prepared.registry, state.reuse, {}, {}, {}};
-  Result<std::vector<FileRecord>> processed = compile_files(ctx, scan.changed);
+  Result<std::vector<FileRecord>> processed =
+      compile_files(state.config, prepared.registry, state.reuse, scan.changed);
   Result<Generated> generated =
       processed.ok() ? generate(state, prepared.registry, use, *processed, scan, fresh, force_css)
                      : Result<Generated>(processed.take_error());

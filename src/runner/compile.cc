@@ -1,0 +1,365 @@
+// The compile stage of a build, in two halves. The first half turns one
+// template file into a CompiledFile without touching anything shared: it
+// reads and substitutes the text, builds the file's ID history, compiles and
+// processes the tree, and flattens every processed region into finished
+// rules; its log lines are held back. Any number of worker threads run it,
+// each taking the next template file of the list. The second half runs on
+// the calling thread in file-list order: it claims the output path, writes
+// the held log lines, numbers the rules in the registry and renders the
+// class lists; the first error stops it and the workers. The warnings of
+// the files it reached are printed in list order, also when a file failed.
+// Because everything order-dependent happens in the second half, the
+// outputs, the registry, the log lines (apart from durations) and the
+// warnings are the same for any thread count.
+#include "runner/compile.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "directive/service.h"
+#include "log/log.h"
+#include "normalize/normalize.h"
+#include "runner/warnings.h"
+#include "template/compile.h"
+
+namespace zeviziz {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What every template file of one build is compiled with; made once per
+// build and only read while files compile.
+struct BuildTools {
+  const ProjectConfig& config;
+  const ReuseTable& reuse;
+  std::optional<DirectiveService> service;
+  std::vector<std::string> directive_names;
+  std::string time;
+};
+
+// The rules of one processed region and where its class list goes.
+struct CompiledRegion {
+  size_t at = 0;  // offset in CompiledFile::text
+  std::vector<Rule> rules;
+};
+
+// One template file compiled as far as it can be without the registry.
+struct CompiledFile {
+  HeldLogLines log;
+  Status read_error;  // reading failed; nothing else was done
+  IdHistory history;
+  Clock::duration compile_time{};
+  std::vector<std::string> warnings;  // set once the file compiled
+  std::string text;                   // the output without the class lists
+  std::vector<CompiledRegion> regions;
+  // The compile or rule error (path prefixed) that stopped the file after
+  // the regions above.
+  Status error;
+};
+
+// The template definition of each changed file, or null for a file that is
+// copied (no definition, or one that needs no compiling).
+std::vector<const TemplateDef*> template_kinds(const ProjectConfig& config,
+                                               const std::vector<ChangedFile>& files) {
+  std::unordered_map<const TemplateDef*, bool> compiled;
+  std::vector<const TemplateDef*> kinds;
+  kinds.reserve(files.size());
+  for (const ChangedFile& file : files) {
+    const TemplateDef* def = find_template_for_path(config, file.path);
+    if (def != nullptr) {
+      auto [entry, added] = compiled.try_emplace(def, false);
+      if (added) entry->second = needs_compiling(config, *def);
+      if (!entry->second) def = nullptr;
+    }
+    kinds.push_back(def);
+  }
+  return kinds;
+}
+
+// The comparison form of a path: lexically normal, "/"-separated.
+std::string path_key(const Path& path) {
+  return path.lexically_normal().generic_string();
+}
+
+// Detects two outputs of one build that name the same file, or an output
+// that would overwrite the CSS, cache or signal file.
+class OutputClaims {
+ public:
+  explicit OutputClaims(const ProjectConfig& config) {
+    reserved_.insert(path_key(config.css_file));
+    reserved_.insert(path_key(config.cache_file));
+    if (config.signal_file) reserved_.insert(path_key(*config.signal_file));
+    // The marker of a running write phase is removed when it ends.
+    reserved_.insert(path_key(in_progress_marker(config)));
+  }
+
+  Status claim(const Path& output) {
+    std::string key = path_key(output);
+    if (reserved_.contains(key) || !claimed_.insert(std::move(key)).second) {
+      return make_error("Template output conflicts with another output: " + display_path(output));
+    }
+    return {};
+  }
+
+ private:
+  std::unordered_set<std::string> reserved_;
+  std::unordered_set<std::string> claimed_;
+};
+
+// Task "cache.reuse": the IDs the file's rules had in the previous build.
+IdHistory reuse_history(const ReuseTable& reuse, const std::string& path) {
+  TaskGuard task = task_start("cache.reuse", path);
+  IdHistory history;
+  auto found = reuse.find(path);
+  if (found == reuse.end()) return history;
+  for (const auto& [id, rule] : found->second) history[rule_key(*rule)].push_back(id);
+  return history;
+}
+
+// Flattens a processed region into one Rule per selector alternative and
+// declaration, in order, appending them to `rules`; stops at the first error.
+Status region_rules(const Node& region, std::vector<Rule>& rules) {
+  ZV_TRY(std::vector<NormalizedRule> flat, normalize_region(region));
+  for (const NormalizedRule& rule : flat) {
+    for (const std::string& alternative : split_top_level(rule.selector)) {
+      for (const auto& [property, value] : rule.declarations) {
+        ZV_TRY(Rule built, make_rule(rule.at_rules, alternative, property + ":" + value));
+        rules.push_back(std::move(built));
+      }
+    }
+  }
+  return {};
+}
+
+// Splits a processed tree into the output text and the regions' rules.
+void collect_regions(const Node& processed, const std::string& path, CompiledFile& out) {
+  for (const Node& child : processed.children) {
+    if (child.kind == NodeKind::Text) {
+      out.text += child.value;
+      continue;
+    }
+    CompiledRegion& region = out.regions.emplace_back();
+    region.at = out.text.size();
+    Status status = region_rules(child, region.rules);
+    if (!status.ok()) {
+      out.error = prefix_error(path + ": ", status.take_error());
+      return;
+    }
+  }
+}
+
+// The first half for one file: everything that does not need the registry.
+void compile_file(const BuildTools& tools, const TemplateDef& def, const FileRecord& record,
+                  CompiledFile& out) {
+  HoldLogLines hold(out.log);
+  Result<std::string> text = read_file(record.source_path);
+  if (!text.ok()) {
+    out.read_error = text.take_error();
+    return;
+  }
+  // Warnings name places in the file as written.
+  std::optional<std::string> written;
+  if (may_replace(*text, tools.config.replacements)) written = *text;
+  apply_replacements(*text, tools.config.replacements, tools.time);
+  out.history = reuse_history(tools.reuse, record.path);
+  const Clock::time_point start = Clock::now();
+  LexTrace trace;
+  Result<Node> before = compile_template(*text, def, tools.config, tools.directive_names, &trace);
+  if (before.ok()) {
+    std::vector<RegionFault> faults;
+    Node processed = process_template(*tools.service, *before, tools.config, &faults);
+    out.warnings = file_warnings(record.path, *text, trace, faults, written ? &*written : nullptr,
+                                 tools.config.replacements, tools.time);
+    collect_regions(processed, record.path, out);
+  } else {
+    out.error = prefix_error(record.path + ": ", before.take_error());
+  }
+  out.compile_time = Clock::now() - start;
+}
+
+// The second half for one file: numbers the rules in file order and renders
+// the output with the class lists (task "template.compile", which counts the
+// first half's compile time too).
+Status finish_file(Registry& registry, CompiledFile& compiled, FileRecord& record) {
+  write_held_lines(compiled.log);
+  ZV_TRY_STATUS(std::move(compiled.read_error));
+  TaskGuard task = task_start("template.compile", record.path);
+  task.add_earlier(compiled.compile_time);
+  record.warnings = std::move(compiled.warnings);
+  std::string output;
+  output.reserve(compiled.text.size() + compiled.regions.size() * 8);
+  size_t copied = 0;
+  std::vector<uint64_t> ids;
+  for (CompiledRegion& region : compiled.regions) {
+    output.append(compiled.text, copied, region.at - copied);
+    copied = region.at;
+    ids.clear();
+    for (Rule& rule : region.rules) {
+      Result<uint64_t> id = lookup_or_assign(registry, std::move(rule), compiled.history);
+      if (!id.ok()) return prefix_error(record.path + ": ", id.take_error());
+      ids.push_back(*id);
+    }
+    append_class_list(output, ids);
+    record.class_ids.insert(ids.begin(), ids.end());
+  }
+  ZV_TRY_STATUS(std::move(compiled.error));
+  output.append(compiled.text, copied);
+  record.output = std::move(output);
+  return {};
+}
+
+// Creates the directive service and takes the time text, but only when some
+// file of the list is compiled.
+Status prepare_tools(BuildTools& tools, const std::vector<const TemplateDef*>& kinds) {
+  bool any = false;
+  for (const TemplateDef* def : kinds) any = any || def != nullptr;
+  if (!any) return {};
+  ZV_TRY(DirectiveService service, build_directive_service(tools.config));
+  tools.directive_names = service.names();
+  tools.service.emplace(std::move(service));
+  tools.time = time_text_now();
+  return {};
+}
+
+// Compiles the template files of a build on worker threads, each taking the
+// next file of the list, and hands the results out in list order.
+class CompilePool {
+ public:
+  CompilePool(const BuildTools& tools, const std::vector<const TemplateDef*>& kinds,
+              const std::vector<FileRecord>& records, unsigned threads)
+      : tools_(tools), kinds_(kinds), records_(records), results_(kinds.size()) {
+    for (size_t i = 0; i < kinds.size(); ++i) {
+      if (kinds[i] != nullptr) order_.push_back(i);
+    }
+    for (unsigned t = 0; t < threads; ++t) {
+      try {
+        workers_.emplace_back([this] { work(); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads; the calling thread compiles what is left
+      }
+    }
+  }
+
+  ~CompilePool() {
+    stop_.store(true);
+    for (std::thread& worker : workers_) worker.join();
+  }
+
+  CompilePool(const CompilePool&) = delete;
+  CompilePool& operator=(const CompilePool&) = delete;
+
+  // Returns the compiled form of file `index` (a template file), waiting for
+  // a worker, or compiling it here when no worker exists.
+  std::unique_ptr<CompiledFile> take(size_t index) {
+    if (workers_.empty()) {
+      auto compiled = std::make_unique<CompiledFile>();
+      compile_file(tools_, *kinds_[index], records_[index], *compiled);
+      return compiled;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [&] { return results_[index] != nullptr; });
+    return std::move(results_[index]);
+  }
+
+ private:
+  void work() {
+    PathCheckScope path_checks;
+    while (!stop_.load()) {
+      const size_t next = next_.fetch_add(1);
+      if (next >= order_.size()) return;
+      const size_t index = order_[next];
+      auto compiled = std::make_unique<CompiledFile>();
+      compile_file(tools_, *kinds_[index], records_[index], *compiled);
+      std::lock_guard<std::mutex> lock(mutex_);
+      results_[index] = std::move(compiled);
+      ready_.notify_all();
+    }
+  }
+
+  const BuildTools& tools_;
+  const std::vector<const TemplateDef*>& kinds_;
+  const std::vector<FileRecord>& records_;
+  std::vector<size_t> order_;  // indices of the template files
+  std::atomic<size_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<std::unique_ptr<CompiledFile>> results_;
+  std::vector<std::thread> workers_;
+};
+
+size_t count_templates(const std::vector<const TemplateDef*>& kinds) {
+  size_t count = 0;
+  for (const TemplateDef* def : kinds) count += def != nullptr ? 1 : 0;
+  return count;
+}
+
+std::vector<FileRecord> blank_records(const ProjectConfig& config,
+                                      const std::vector<ChangedFile>& files) {
+  std::vector<FileRecord> records(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    FileRecord& record = records[i];
+    record.path = files[i].path;
+    record.source_time = files[i].time;
+    record.source_path = config.in_directory / path_from_text(record.path);
+    record.output_path = config.out_directory / path_from_text(record.path);
+  }
+  return records;
+}
+
+// The ordered pass over the file list; stops at the first error.
+Status finish_files(const ProjectConfig& config, Registry& registry,
+                    const std::vector<const TemplateDef*>& kinds, CompilePool& pool,
+                    std::vector<FileRecord>& records) {
+  OutputClaims claims(config);
+  for (size_t i = 0; i < records.size(); ++i) {
+    ZV_TRY_STATUS(claims.claim(records[i].output_path));
+    if (kinds[i] == nullptr) continue;
+    std::unique_ptr<CompiledFile> compiled = pool.take(i);
+    ZV_TRY_STATUS(finish_file(registry, *compiled, records[i]));
+  }
+  return {};
+}
+
+}  // namespace
+
+unsigned compile_threads() {
+  if (const char* value = std::getenv("ZEVIZIZ_JOBS")) {
+    char* end = nullptr;
+    const unsigned long jobs = std::strtoul(value, &end, 10);
+    if (*value >= '0' && *value <= '9' && *end == '\0' && jobs >= 1 && jobs <= 256) {
+      return static_cast<unsigned>(jobs);
+    }
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : cores;
+}
+
+Result<std::vector<FileRecord>> compile_files(const ProjectConfig& config, Registry& registry,
+                                              const ReuseTable& reuse,
+                                              const std::vector<ChangedFile>& files) {
+  const std::vector<const TemplateDef*> kinds = template_kinds(config, files);
+  BuildTools tools{config, reuse, {}, {}, {}};
+  ZV_TRY_STATUS(prepare_tools(tools, kinds));
+  std::vector<FileRecord> records = blank_records(config, files);
+  const size_t templates = count_templates(kinds);
+  unsigned threads = compile_threads();
+  if (threads > templates) threads = static_cast<unsigned>(templates);
+  CompilePool pool(tools, kinds, records, threads > 1 ? threads : 0);
+  Status compiled = finish_files(config, registry, kinds, pool, records);
+  print_warnings(records);
+  if (!compiled.ok()) return compiled.take_error();
+  return records;
+}
+
+}  // namespace zeviziz
