@@ -101,7 +101,7 @@ Result<Rule> make_rule(std::vector<std::string> at_rules, std::string selector,
   return rule;
 }
 
-Result<uint64_t> lookup_or_assign(Registry& registry, Rule rule, IdHistory& history) {
+Result<uint64_t> lookup_or_assign(Registry& registry, const Rule& rule, IdHistory& history) {
   auto known = registry.by_key.find(rule);
   if (known != registry.by_key.end()) return known->second;
   uint64_t id = take_from_history(registry, rule, history);
@@ -114,7 +114,7 @@ Result<uint64_t> lookup_or_assign(Registry& registry, Rule rule, IdHistory& hist
     id = ++registry.counter;
   }
   registry.by_key.emplace(rule_key(rule), id);
-  registry.by_id.emplace(id, std::move(rule));
+  registry.by_id.emplace(id, rule);
   return id;
 }
 

@@ -78,8 +78,8 @@ Result<Rule> make_rule(std::vector<std::string> at_rules, std::string selector,
 // Returns the ID of `rule`: its existing ID when known; else the last free
 // non-zero ID of its entry in `history` (consumed from the back); else the
 // next counter value. Fails with "Class ID overflow" when the counter is at
-// its maximum and a new ID is needed.
-Result<uint64_t> lookup_or_assign(Registry& registry, Rule rule, IdHistory& history);
+// its maximum and a new ID is needed. A new rule is copied into the registry.
+Result<uint64_t> lookup_or_assign(Registry& registry, const Rule& rule, IdHistory& history);
 
 // Keeps only the rules whose IDs are in `ids` and rebuilds `by_key` to match
 // (for a key held by several IDs the highest wins). The counter is unchanged.

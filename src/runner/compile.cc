@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -37,20 +38,56 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+using RuleList = std::vector<Rule>;
+
+// The rules of one processed region and where its class list goes.
+struct CompiledRegion {
+  size_t at = 0;  // offset in CompiledFile::text
+  std::shared_ptr<const RuleList> rules;
+};
+
+// The rules of regions whose result does not depend on the file they are
+// in, by template kind and region text, shared by the worker threads of one
+// build. Only regions that processed without any error are kept, so a
+// region that fails is processed again in every file.
+class RegionCache {
+ public:
+  std::shared_ptr<const RuleList> find(const TemplateDef* kind, const std::string& text) const {
+    std::shared_lock lock(mutex_);
+    auto found = entries_.find(Key{kind, text});
+    return found == entries_.end() ? nullptr : found->second;
+  }
+
+  void add(const TemplateDef* kind, std::string text, std::shared_ptr<const RuleList> rules) {
+    std::unique_lock lock(mutex_);
+    entries_.try_emplace(Key{kind, std::move(text)}, std::move(rules));
+  }
+
+ private:
+  struct Key {
+    const TemplateDef* kind;
+    std::string text;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& key) const {
+      return std::hash<std::string>()(key.text) ^ std::hash<const void*>()(key.kind);
+    }
+  };
+
+  mutable std::shared_mutex mutex_;
+  std::unordered_map<Key, std::shared_ptr<const RuleList>, KeyHash> entries_;
+};
+
 // What every template file of one build is compiled with; made once per
 // build and only read while files compile.
 struct BuildTools {
   const ProjectConfig& config;
   const ReuseTable& reuse;
   std::optional<DirectiveService> service;
-  std::vector<std::string> directive_names;
+  std::optional<TemplateCompiler> compiler;
   std::string time;
-};
-
-// The rules of one processed region and where its class list goes.
-struct CompiledRegion {
-  size_t at = 0;  // offset in CompiledFile::text
-  std::vector<Rule> rules;
+  mutable RegionCache regions;
 };
 
 // One template file compiled as far as it can be without the registry.
@@ -141,20 +178,67 @@ Status region_rules(const Node& region, std::vector<Rule>& rules) {
   return {};
 }
 
-// Splits a processed tree into the output text and the regions' rules.
-void collect_regions(const Node& processed, const std::string& path, CompiledFile& out) {
-  for (const Node& child : processed.children) {
-    if (child.kind == NodeKind::Text) {
+// True when processing `region` depends on nothing but its text and the
+// configuration: it uses neither `id` nor `copy`, which look at the other
+// regions of its file.
+bool independent_of_file(const Node& region) {
+  for (const Node& child : region.children) {
+    if (child.kind != NodeKind::Directive) continue;
+    for (const Node& part : child.children) {
+      if (part.kind == NodeKind::Name && (part.value == "id" || part.value == "copy")) return false;
+    }
+  }
+  return true;
+}
+
+// Processes one region of a file into its rules. Fails with the directive
+// error when the region stays as its source text, `text`; sets `error` when
+// flattening or building a rule fails.
+Status process_region(const BuildTools& tools, const TemplateDef& def, const Node& region,
+                      TemplateState& state, const std::string& text,
+                      std::shared_ptr<const RuleList>& rules, Status& error) {
+  const bool cacheable = independent_of_file(region);
+  if (cacheable) {
+    rules = tools.regions.find(&def, text);
+    if (rules) return {};
+  }
+  ZV_TRY(Node processed, tools.service->process_region(region, tools.config, state));
+  auto built = std::make_shared<RuleList>();
+  error = region_rules(processed, *built);
+  if (cacheable && error.ok()) tools.regions.add(&def, text, built);
+  rules = std::move(built);
+  return {};
+}
+
+// Turns the "before" tree into the output text and the regions' rules: the
+// directive service prepares the tree, then every region is processed in
+// order (or taken from the cache); a failing region stays as its text and
+// is described in `faults`. After a flattening or rule error the remaining
+// regions are still processed, for their faults, but give no rules.
+void collect_regions(const BuildTools& tools, const TemplateDef& def, const Node& before,
+                     const std::string& path, CompiledFile& out, std::vector<RegionFault>& faults) {
+  TemplateState state = tools.service->prepare(before);
+  size_t index = 0;
+  for (const Node& child : before.children) {
+    if (child.kind != NodeKind::Velt) {
       out.text += child.value;
       continue;
     }
-    CompiledRegion& region = out.regions.emplace_back();
-    region.at = out.text.size();
-    Status status = region_rules(child, region.rules);
-    if (!status.ok()) {
-      out.error = prefix_error(path + ": ", status.take_error());
-      return;
+    const std::string text = collect_text(child);
+    std::shared_ptr<const RuleList> rules;
+    Status status;
+    state.fault.reset();
+    Status failed = process_region(tools, def, child, state, text, rules, status);
+    if (!failed.ok()) {
+      RegionFault& fault = faults.emplace_back(RegionFault{index, 0, failed.error()});
+      if (state.fault) fault.offset = use_offset(child, state.fault->use);
+      if (state.fault && !state.fault->reason.empty()) fault.reason = state.fault->reason;
+      out.text += text;
+    } else if (out.error.ok()) {
+      out.regions.push_back(CompiledRegion{out.text.size(), std::move(rules)});
+      if (!status.ok()) out.error = prefix_error(path + ": ", status.take_error());
     }
+    ++index;
   }
 }
 
@@ -174,13 +258,12 @@ void compile_file(const BuildTools& tools, const TemplateDef& def, const FileRec
   out.history = reuse_history(tools.reuse, record.path);
   const Clock::time_point start = Clock::now();
   LexTrace trace;
-  Result<Node> before = compile_template(*text, def, tools.config, tools.directive_names, &trace);
+  Result<Node> before = tools.compiler->compile(*text, def, &trace);
   if (before.ok()) {
     std::vector<RegionFault> faults;
-    Node processed = process_template(*tools.service, *before, tools.config, &faults);
+    collect_regions(tools, def, *before, record.path, out, faults);
     out.warnings = file_warnings(record.path, *text, trace, faults, written ? &*written : nullptr,
                                  tools.config.replacements, tools.time);
-    collect_regions(processed, record.path, out);
   } else {
     out.error = prefix_error(record.path + ": ", before.take_error());
   }
@@ -204,8 +287,8 @@ Status finish_file(Registry& registry, CompiledFile& compiled, FileRecord& recor
     output.append(compiled.text, copied, region.at - copied);
     copied = region.at;
     ids.clear();
-    for (Rule& rule : region.rules) {
-      Result<uint64_t> id = lookup_or_assign(registry, std::move(rule), compiled.history);
+    for (const Rule& rule : *region.rules) {
+      Result<uint64_t> id = lookup_or_assign(registry, rule, compiled.history);
       if (!id.ok()) return prefix_error(record.path + ": ", id.take_error());
       ids.push_back(*id);
     }
@@ -225,7 +308,7 @@ Status prepare_tools(BuildTools& tools, const std::vector<const TemplateDef*>& k
   for (const TemplateDef* def : kinds) any = any || def != nullptr;
   if (!any) return {};
   ZV_TRY(DirectiveService service, build_directive_service(tools.config));
-  tools.directive_names = service.names();
+  tools.compiler.emplace(tools.config, service.names());
   tools.service.emplace(std::move(service));
   tools.time = time_text_now();
   return {};
@@ -349,7 +432,7 @@ Result<std::vector<FileRecord>> compile_files(const ProjectConfig& config, Regis
                                               const ReuseTable& reuse,
                                               const std::vector<ChangedFile>& files) {
   const std::vector<const TemplateDef*> kinds = template_kinds(config, files);
-  BuildTools tools{config, reuse, {}, {}, {}};
+  BuildTools tools{config, reuse, {}, {}, {}, {}};
   ZV_TRY_STATUS(prepare_tools(tools, kinds));
   std::vector<FileRecord> records = blank_records(config, files);
   const size_t templates = count_templates(kinds);

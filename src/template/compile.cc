@@ -45,13 +45,22 @@ std::vector<const std::string*> referenced_names(const TemplateDef& tmpl) {
 
 }  // namespace
 
+TemplateCompiler::TemplateCompiler(const ProjectConfig& config,
+                                   std::vector<std::string> directive_names)
+    : boundaries_(compile_boundaries(config.boundaries)),
+      templates_(map_templates(config.templates)),
+      lexer_(new_lexer(std::move(directive_names))) {}
+
+Result<Node> TemplateCompiler::compile(std::string_view text, const TemplateDef& tmpl,
+                                       LexTrace* trace) const {
+  ZV_TRY(Plan plan, plan_file(text, tmpl, boundaries_, templates_));
+  return render(text, plan, lexer_, trace);
+}
+
 Result<Node> compile_template(std::string_view text, const TemplateDef& tmpl,
                               const ProjectConfig& config,
                               const std::vector<std::string>& directive_names, LexTrace* trace) {
-  const BoundaryMap boundaries = compile_boundaries(config.boundaries);
-  const TemplateMap templates = map_templates(config.templates);
-  ZV_TRY(Plan plan, plan_file(text, tmpl, boundaries, templates));
-  return render(text, plan, directive_names, trace);
+  return TemplateCompiler(config, directive_names).compile(text, tmpl, trace);
 }
 
 const TemplateDef* find_template_for_path(const ProjectConfig& config,

@@ -11,8 +11,29 @@
 #include "config/config.h"
 #include "lexer/lexer.h"
 #include "lexer/node.h"
+#include "template/boundary.h"
+#include "template/plan.h"
 
 namespace zeviziz {
+
+// What compiling a template takes from the configuration: the compiled
+// boundaries, the template definitions by name and the lexer. Made once and
+// used for any number of files (also from several threads at once).
+class TemplateCompiler {
+ public:
+  // Keeps a reference to `config`, which must outlive the compiler.
+  TemplateCompiler(const ProjectConfig& config, std::vector<std::string> directive_names);
+
+  // Returns the Template tree of `text` compiled as `tmpl`, recording region
+  // offsets and misses in `trace` when given; fails like compile_template.
+  Result<Node> compile(std::string_view text, const TemplateDef& tmpl,
+                       LexTrace* trace = nullptr) const;
+
+ private:
+  BoundaryMap boundaries_;
+  TemplateMap templates_;
+  Lexer lexer_;
+};
 
 // Returns the Template tree of `text` compiled as `tmpl`: every configured
 // boundary is compiled, the file planned and rendered with a lexer for

@@ -204,8 +204,8 @@ std::string_view trim_side(std::string_view line, bool front) {
 
 class Renderer {
  public:
-  Renderer(std::string_view text, const std::vector<std::string>& directive_names, LexTrace* trace)
-      : text_(text), lexer_(new_lexer(directive_names)), root_(NodeKind::Template), trace_(trace) {}
+  Renderer(std::string_view text, const Lexer& lexer, LexTrace* trace)
+      : text_(text), lexer_(lexer), root_(NodeKind::Template), trace_(trace) {}
 
   Node run(const Plan& plan) {
     cut_pieces(text_.size(), plan, [this](const Piece& piece) {
@@ -254,7 +254,7 @@ class Renderer {
   }
 
   std::string_view text_;
-  Lexer lexer_;
+  const Lexer& lexer_;
   Node root_;
   LexTrace* trace_;
   std::string pending_;  // text written since the last string piece
@@ -290,10 +290,14 @@ std::string apply_whitespace_options(std::string_view text, bool at_file_start,
 
 Result<Node> render(std::string_view text, const Plan& plan,
                     const std::vector<std::string>& directive_names, LexTrace* trace) {
+  return render(text, plan, new_lexer(directive_names), trace);
+}
+
+Result<Node> render(std::string_view text, const Plan& plan, const Lexer& lexer, LexTrace* trace) {
   if (text.find('\0') != std::string_view::npos) {
     return make_error("Templates cannot contain NUL characters");
   }
-  return Renderer(text, directive_names, trace).run(plan);
+  return Renderer(text, lexer, trace).run(plan);
 }
 
 }  // namespace zeviziz

@@ -24,6 +24,10 @@ namespace zeviziz {
 Result<Node> render(std::string_view text, const Plan& plan,
                     const std::vector<std::string>& directive_names, LexTrace* trace = nullptr);
 
+// The same with a lexer made beforehand.
+Result<Node> render(std::string_view text, const Plan& plan, const Lexer& lexer,
+                    LexTrace* trace = nullptr);
+
 // Returns `text` with the whitespace options applied line by line (trailing
 // white space dropped, leading white space dropped unless `keep_indentation`
 // except on a first line that continues earlier output, line breaks kept only
