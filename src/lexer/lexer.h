@@ -72,6 +72,7 @@
 //     Rule(Declaration(...)) Close"}"))
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -139,5 +140,11 @@ Node lex_selector(std::string_view text);
 // "@supports (display:grid)" for `@media print @supports (display:grid)`.
 // Returns nullopt when the text does not read completely that way.
 std::optional<std::vector<std::string>> read_at_rule_preludes(std::string_view text);
+
+// The number of steps (characters read one by one, or jumps over text the
+// scans already know) the lexer's readers have taken on the calling thread
+// so far. Lexing is linear in the text size; tests bound the steps per input
+// byte on inputs that make many region attempts fail late.
+uint64_t lexer_steps();
 
 }  // namespace zeviziz

@@ -81,7 +81,17 @@ Parser::Parser(std::string_view text, size_t start, Node root, bool emit, bool f
   jump_to(start);
 }
 
+namespace {
+// Steps taken by the readers of the calling thread (see lexer_steps).
+thread_local uint64_t t_steps = 0;
+}  // namespace
+
+uint64_t lexer_steps() {
+  return t_steps;
+}
+
 void Parser::advance() {
+  ++t_steps;
   pos_ += cur_len_;
   cur_ = next_;
   cur_len_ = next_len_;
@@ -89,6 +99,7 @@ void Parser::advance() {
 }
 
 void Parser::jump_to(size_t pos) {
+  ++t_steps;
   pos_ = pos;
   cur_ = decode_char(text_, pos_, cur_len_);
   next_ = decode_char(text_, pos_ + cur_len_, next_len_);
