@@ -16,6 +16,13 @@
 namespace zeviziz {
 namespace {
 
+// A list of one node, moved in (a braced list would copy the whole tree).
+std::vector<Node> only(Node node) {
+  std::vector<Node> nodes;
+  nodes.push_back(std::move(node));
+  return nodes;
+}
+
 bool is_block_item(const Node& node) {
   return node.kind == NodeKind::Rule || node.kind == NodeKind::Declaration;
 }
@@ -48,7 +55,7 @@ Result<std::vector<Node>> normalize_attribute(const Node& attribute) {
       if (child.kind == NodeKind::Name) child.value = ascii_lower(child.value);
     }
   }
-  return std::vector<Node>{std::move(copy)};
+  return only(std::move(copy));
 }
 
 // Splits an AtRule that holds several "@" prefixes into one AtRule per "@".
@@ -213,7 +220,7 @@ void normalize_top_rule(Node& rule) {
 Result<std::vector<Node>> normalize_tree(const Node& node) {
   switch (node.kind) {
     case NodeKind::Selector:
-      return std::vector<Node>{node};
+      return only(node);
     case NodeKind::Attribute:
       return normalize_attribute(node);
     case NodeKind::AtRule:
@@ -221,7 +228,7 @@ Result<std::vector<Node>> normalize_tree(const Node& node) {
     default: {
       Node copy(node.kind, node.value);
       ZV_TRY(copy.children, walk_children(node, node.kind == NodeKind::Declaration));
-      return std::vector<Node>{std::move(copy)};
+      return only(std::move(copy));
     }
   }
 }
