@@ -168,6 +168,16 @@ TEST_F(ParallelBuildTest, ExampleSiteMatchesSingleThread) {
     fs::remove_all(project->path("src"));
     fs::copy(site, project->root(),
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    // The build time would differ between the two runs.
+    for (const auto& entry : fs::recursive_directory_iterator(project->path("src"))) {
+      if (!entry.is_regular_file()) continue;
+      std::string text = read_text(entry.path());
+      for (size_t at = text.find("VELT_TIME"); at != std::string::npos;
+           at = text.find("VELT_TIME")) {
+        text.replace(at, 9, "TIME");
+      }
+      write_text(entry.path(), text);
+    }
   }
   Outcome one = run_with_threads(single, "1", kLogArgs);
   Outcome four = run_with_threads(multi, "4", kLogArgs);
