@@ -58,8 +58,12 @@ class RegionCache {
     return found == entries_.end() ? nullptr : found->second;
   }
 
+  // Keeps the rules unless the cache is full: most regions of a project are
+  // unique, so an unbounded cache would hold every region's rules until the
+  // build ends, while the regions that repeat tend to be met early.
   void add(const TemplateDef* kind, std::string text, std::shared_ptr<const RuleList> rules) {
     std::unique_lock lock(mutex_);
+    if (entries_.size() >= kMaxEntries) return;
     entries_.try_emplace(Key{kind, std::move(text)}, std::move(rules));
   }
 
@@ -74,6 +78,8 @@ class RegionCache {
       return std::hash<std::string>()(key.text) ^ std::hash<const void*>()(key.kind);
     }
   };
+
+  static constexpr size_t kMaxEntries = 2048;
 
   mutable std::shared_mutex mutex_;
   std::unordered_map<Key, std::shared_ptr<const RuleList>, KeyHash> entries_;
@@ -328,13 +334,17 @@ class CompilePool {
       try {
         workers_.emplace_back([this] { work(); });
       } catch (const std::system_error&) {
-        break;  // fewer threads; the calling thread compiles what is left
+        break;  // fewer threads; with none, take() compiles each file itself
       }
     }
   }
 
   ~CompilePool() {
-    stop_.store(true);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_.store(true);
+    }
+    room_.notify_all();
     for (std::thread& worker : workers_) worker.join();
   }
 
@@ -351,6 +361,8 @@ class CompilePool {
     }
     std::unique_lock<std::mutex> lock(mutex_);
     ready_.wait(lock, [&] { return results_[index] != nullptr; });
+    ++taken_;
+    room_.notify_all();
     return std::move(results_[index]);
   }
 
@@ -360,6 +372,14 @@ class CompilePool {
     while (!stop_.load()) {
       const size_t next = next_.fetch_add(1);
       if (next >= order_.size()) return;
+      {
+        // Waits while the file is too far ahead of the ordered pass, so
+        // that compiled files do not pile up in memory. The earliest file
+        // not yet taken never waits, so the pass always makes progress.
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return stop_.load() || next < taken_ + kAhead; });
+        if (stop_.load()) return;
+      }
       const size_t index = order_[next];
       auto compiled = std::make_unique<CompiledFile>();
       compile_file(tools_, *kinds_[index], records_[index], *compiled);
@@ -375,8 +395,13 @@ class CompilePool {
   std::vector<size_t> order_;  // indices of the template files
   std::atomic<size_t> next_{0};
   std::atomic<bool> stop_{false};
+  // How many template files the workers may compile ahead of the pass.
+  static constexpr size_t kAhead = 256;
+
   std::mutex mutex_;
   std::condition_variable ready_;
+  std::condition_variable room_;
+  size_t taken_ = 0;  // template files handed to the ordered pass
   std::vector<std::unique_ptr<CompiledFile>> results_;
   std::vector<std::thread> workers_;
 };
