@@ -157,6 +157,10 @@ TEST_F(BuildTest, FailingBuildWritesNothing) {
   project.write("src/good.html", "<p class=\"!{margin:0}\"></p>\n");
   project.set_mtime("src/good.html", std::time(nullptr) + 100);
   project.write("src/velt.css", "a{}\n");  // its output would be the CSS file
+  // File times are as coarse as the kernel's clock tick: without this, the new
+  // source can share its time with the CSS file written just before and be
+  // pruned as up to date.
+  project.set_mtime("src/velt.css", std::time(nullptr) + 100);
   run = project.run({});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "zeviziz: Template output conflicts with another output: out/velt.css\n");
