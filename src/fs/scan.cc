@@ -152,12 +152,13 @@ Status walk_tree(KnownFiles& known, const Path& in_directory, const Exclusions& 
   return walk_stack(walk);
 }
 
-// Takes every known file not seen in the current generation out of the
-// table, sorted by path.
-std::vector<RemovedFile> collect_removed(KnownFiles& known) {
+// Takes every known file not seen in the current generation for which
+// `considered(path)` holds out of the table, sorted by path.
+template <typename Considered>
+std::vector<RemovedFile> take_unseen(KnownFiles& known, const Considered& considered) {
   std::vector<RemovedFile> removed;
   for (auto it = known.files.begin(); it != known.files.end();) {
-    if (it->second.generation == known.generation) {
+    if (it->second.generation == known.generation || !considered(it->first)) {
       ++it;
       continue;
     }
@@ -167,6 +168,12 @@ std::vector<RemovedFile> collect_removed(KnownFiles& known) {
   std::sort(removed.begin(), removed.end(),
             [](const RemovedFile& a, const RemovedFile& b) { return a.path < b.path; });
   return removed;
+}
+
+// Takes every known file not seen in the current generation out of the
+// table, sorted by path.
+std::vector<RemovedFile> collect_removed(KnownFiles& known) {
+  return take_unseen(known, [](std::string_view) { return true; });
 }
 
 Result<ScanResult> full_scan(KnownFiles& known, const Path& in_directory,
@@ -295,20 +302,10 @@ bool under_roots(std::string_view path, const std::unordered_set<std::string_vie
 // of the table, sorted by path.
 std::vector<RemovedFile> collect_removed_under(KnownFiles& known,
                                                const std::vector<std::string>& roots) {
-  std::vector<RemovedFile> removed;
-  if (roots.empty()) return removed;
+  if (roots.empty()) return {};
   const std::unordered_set<std::string_view> root_set(roots.begin(), roots.end());
-  for (auto it = known.files.begin(); it != known.files.end();) {
-    if (it->second.generation == known.generation || !under_roots(it->first, root_set)) {
-      ++it;
-      continue;
-    }
-    removed.push_back(RemovedFile{it->first, it->second.time});
-    it = known.files.erase(it);
-  }
-  std::sort(removed.begin(), removed.end(),
-            [](const RemovedFile& a, const RemovedFile& b) { return a.path < b.path; });
-  return removed;
+  return take_unseen(known,
+                     [&root_set](std::string_view path) { return under_roots(path, root_set); });
 }
 
 Result<ScanResult> rescan_roots(KnownFiles& known, const Path& in_directory,
