@@ -253,7 +253,9 @@ Result<std::optional<FileTime>> file_mtime(const Path& path) {
     if (is_absent_error(errno)) return std::optional<FileTime>();
     return path_error(path, errno);
   }
-  if (S_ISDIR(info.st_mode)) return std::optional<FileTime>();
+  // Only regular files have a time: a FIFO, socket or device is never read
+  // or copied, so it counts as absent like a directory.
+  if (!S_ISREG(info.st_mode)) return std::optional<FileTime>();
   return std::optional<FileTime>(to_file_time(info));
 }
 
@@ -286,11 +288,47 @@ int write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-Result<std::string> read_file(const Path& path) {
-  ZV_TRY_STATUS(check_no_symlinks(path));
-  log_filesystem("read", path);
-  const int fd = retry_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+namespace {
+
+Error not_regular_error(const Path& path) {
+  return make_error(display_path(path) + ": Not a regular file");
+}
+
+// True for what may be read: a regular file, or a directory (whose read
+// then fails with the system's own text).
+bool readable_kind(mode_t mode) {
+  return S_ISREG(mode) || S_ISDIR(mode);
+}
+
+// Opens `path` for reading without blocking: opening a FIFO with no writer,
+// or some devices, would wait forever. The kind is checked before the open
+// (so a device is never opened) and again on the open descriptor (the entry
+// may have been replaced in between). Returns the descriptor.
+Result<int> open_for_reading(const Path& path, const std::optional<struct stat>& checked) {
+  if (checked && !readable_kind(checked->st_mode)) return not_regular_error(path);
+  const int fd = retry_eintr(
+      [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); });
   if (fd < 0) return path_error(path, errno);
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    const int error_number = errno;
+    close_fd(fd);
+    return path_error(path, error_number);
+  }
+  if (!readable_kind(info.st_mode)) {
+    close_fd(fd);
+    return not_regular_error(path);
+  }
+  return fd;
+}
+
+}  // namespace
+
+Result<std::string> read_file(const Path& path) {
+  std::optional<struct stat> checked;
+  ZV_TRY_STATUS(check_links(path, &checked));
+  log_filesystem("read", path);
+  ZV_TRY(const int fd, open_for_reading(path, checked));
   std::string text;
   const int error_number = read_all(fd, text);
   close_fd(fd);
@@ -304,15 +342,25 @@ Result<std::string> read_file(const Path& path) {
 namespace {
 
 EntryType type_from_mode(mode_t mode) {
+  if (S_ISREG(mode)) return EntryType::File;
   if (S_ISDIR(mode)) return EntryType::Directory;
   if (S_ISLNK(mode)) return EntryType::Symlink;
-  return EntryType::File;
+  return EntryType::Other;
 }
 
 EntryType entry_type(const Path& path, unsigned char d_type) {
-  if (d_type == DT_DIR) return EntryType::Directory;
-  if (d_type == DT_LNK) return EntryType::Symlink;
-  if (d_type != DT_UNKNOWN) return EntryType::File;
+  switch (d_type) {
+    case DT_REG:
+      return EntryType::File;
+    case DT_DIR:
+      return EntryType::Directory;
+    case DT_LNK:
+      return EntryType::Symlink;
+    case DT_UNKNOWN:
+      break;
+    default:
+      return EntryType::Other;
+  }
   struct stat info;
   if (::lstat(path.c_str(), &info) != 0) return EntryType::File;
   return type_from_mode(info.st_mode);

@@ -58,15 +58,19 @@ bool is_file(const Path& path);
 // `is-dir`: true for an existing directory (following links).
 bool is_dir(const Path& path);
 
-// `mtime`: absent for a missing path, a directory or a link; the file's time
+// `mtime`: absent for a missing path, a directory, a link, or anything else
+// that is not a regular file (FIFO, socket, device); the file's time
 // otherwise. Fails with "path: system text".
 Result<std::optional<FileTime>> file_mtime(const Path& path);
 
-// `read`: the whole file; fails with "path: system text" or
-// "path: stream did not contain valid UTF-8".
+// `read`: the whole file; fails with "path: system text",
+// "path: Not a regular file" (a FIFO, socket or device, refused without
+// waiting on it) or "path: stream did not contain valid UTF-8".
 Result<std::string> read_file(const Path& path);
 
-enum class EntryType { File, Directory, Symlink };
+// Kind of a listed entry; `Other` is a FIFO, socket or device, which the
+// program never reads.
+enum class EntryType { File, Directory, Symlink, Other };
 
 struct DirEntry {
   Path path;  // directory joined with the entry's name

@@ -119,7 +119,9 @@ struct Walk {
 Status visit_entry(Walk& walk, const DirEntry& entry, std::string relative) {
   if (matches_exclusion(relative, walk.exclusions)) return {};
   EntryType type = file_type(entry);
-  if (type == EntryType::Symlink) return {};
+  // Links, FIFOs, sockets and devices are skipped: only regular files are
+  // read, and opening a FIFO would wait for a writer.
+  if (type == EntryType::Symlink || type == EntryType::Other) return {};
   if (type == EntryType::Directory) {
     ZV_TRY(WalkFrame child, open_frame(entry.path, relative + "/"));
     walk.stack.push_back(std::move(child));

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,9 +95,28 @@ inline void drain(int out_fd, int err_fd, RunOutput& result) {
 
 }  // namespace detail
 
+// Limits for one run, applied to the child before it starts the binary.
+struct RunLimits {
+  // Seconds of real time after which the process is killed (SIGALRM), so a
+  // hang fails the test instead of stalling it; 0 for none.
+  unsigned timeout_seconds = 0;
+  // Largest address space in bytes (RLIMIT_AS); 0 for none.
+  size_t address_space = 0;
+};
+
+// True when this program (and so the binary under test, built alike) runs
+// with AddressSanitizer, whose shadow memory rules out address-space limits.
+constexpr bool kSanitized =
+#if defined(__SANITIZE_ADDRESS__)
+    true;
+#else
+    false;
+#endif
+
 // Runs the binary with `args` in `cwd`, standard input closed, and returns
 // its exit status and both outputs.
-inline RunOutput run_zeviziz(const std::vector<std::string>& args, const fs::path& cwd) {
+inline RunOutput run_zeviziz(const std::vector<std::string>& args, const fs::path& cwd,
+                             const RunLimits& limits = {}) {
   RunOutput result;
   const std::string binary = binary_path();
   int out_pipe[2], err_pipe[2];
@@ -111,6 +131,11 @@ inline RunOutput run_zeviziz(const std::vector<std::string>& args, const fs::pat
     ::close(out_pipe[0]);
     ::close(err_pipe[0]);
     if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+    if (limits.address_space != 0) {
+      const rlimit limit{limits.address_space, limits.address_space};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
+    if (limits.timeout_seconds != 0) ::alarm(limits.timeout_seconds);  // survives execv
     std::vector<char*> argv{const_cast<char*>(binary.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
