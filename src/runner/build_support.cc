@@ -5,6 +5,7 @@
 #include "runner/build_support.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_set>
 
 #include "log/log.h"
@@ -36,11 +37,53 @@ void replace_all(std::string& text, std::string_view from, std::string_view to) 
   text = std::move(out);
 }
 
-void apply_replacements(std::string& text,
-                        const std::vector<std::pair<std::string, std::string>>& replacements,
-                        std::string_view time) {
-  for (const auto& [from, to] : replacements) replace_all(text, from, to);
-  replace_all(text, "VELT_TIME", time);
+size_t replacement_limit(size_t input_size) {
+  constexpr size_t kFactor = 16;
+  constexpr size_t kAllowance = size_t{1} << 20;
+  if (input_size > (SIZE_MAX - kAllowance) / kFactor) return SIZE_MAX;
+  return input_size * kFactor + kAllowance;
+}
+
+namespace {
+
+// The size of `text` after replacing every `from` by `to`, counted without
+// building it; saturates at SIZE_MAX.
+size_t replaced_size(std::string_view text, std::string_view from, std::string_view to) {
+  if (from.empty() || to.size() <= from.size()) return text.size();
+  const size_t growth = to.size() - from.size();
+  size_t size = text.size();
+  for (size_t pos = text.find(from); pos != std::string_view::npos;
+       pos = text.find(from, pos + from.size())) {
+    if (size > SIZE_MAX - growth) return SIZE_MAX;
+    size += growth;
+  }
+  return size;
+}
+
+// Replaces every `from` by `to` unless that makes `text` exceed `limit`.
+Status bounded_replace(std::string& text, std::string_view from, std::string_view to,
+                       size_t limit) {
+  if (replaced_size(text, from, to) > limit) {
+    return make_error(
+        "Replacement makes the template too large (over 16 times its size plus 1 MiB): " +
+        std::string(from));
+  }
+  replace_all(text, from, to);
+  return {};
+}
+
+}  // namespace
+
+Status apply_replacements(std::string& text,
+                          const std::vector<std::pair<std::string, std::string>>& replacements,
+                          std::string_view time) {
+  // Each pair runs over the output of the previous ones, so a chain of pairs
+  // can grow the text exponentially; the limit stops it before it is built.
+  const size_t limit = replacement_limit(text.size());
+  for (const auto& [from, to] : replacements) {
+    ZV_TRY_STATUS(bounded_replace(text, from, to, limit));
+  }
+  return bounded_replace(text, "VELT_TIME", time, limit);
 }
 
 void append_class_list(std::string& out, std::span<const uint64_t> ids) {

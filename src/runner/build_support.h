@@ -40,11 +40,19 @@ std::string time_text_now();
 // non-overlapping. An empty `from` leaves the text unchanged.
 void replace_all(std::string& text, std::string_view from, std::string_view to);
 
+// Largest text that replacements may make of a template of `input_size`
+// bytes: 16 times its size plus 1 MiB.
+size_t replacement_limit(size_t input_size);
+
 // Applies the configured replacement pairs in order, then replaces every
-// "VELT_TIME" by `time`.
-void apply_replacements(std::string& text,
-                        const std::vector<std::pair<std::string, std::string>>& replacements,
-                        std::string_view time);
+// "VELT_TIME" by `time`. Fails, before building the text, when a pair would
+// make the text larger than replacement_limit() of its original size:
+// "Replacement makes the template too large (over 16 times its size plus 1
+// MiB): " + the pair's first text ("VELT_TIME" for the time). The text is
+// then partly replaced.
+Status apply_replacements(std::string& text,
+                          const std::vector<std::pair<std::string, std::string>>& replacements,
+                          std::string_view time);
 
 // Appends the class list of `ids` to `out`: "i" + ID for each ID in order of
 // first appearance, each at most once, separated by one space.

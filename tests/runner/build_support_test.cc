@@ -31,8 +31,38 @@ TEST(Replacements, TableOfCases) {
   };
   for (const Case& c : cases) {
     std::string text = c.text;
-    apply_replacements(text, c.pairs, "42");
+    EXPECT_TRUE(apply_replacements(text, c.pairs, "42").ok());
     EXPECT_EQ(text, c.expected) << c.text;
+  }
+}
+
+TEST(Replacements, GrowthStopsAtSixteenTimesTheInputPlusOneMebibyte) {
+  const std::string too_large =
+      "Replacement makes the template too large (over 16 times its size plus 1 MiB): ";
+  const size_t limit = replacement_limit(4);
+  ASSERT_EQ(limit, 4 * 16 + (size_t{1} << 20));
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::string time;
+    std::string error;  // empty: succeeds
+  };
+  const Case cases[] = {
+      // Two "a" grow the text to exactly the limit; two bytes more are refused.
+      {{{"a", std::string(limit / 2 - 1, 'x')}}, "", ""},
+      {{{"a", std::string(limit / 2, 'x')}}, "", too_large + "a"},
+      // The later pair of a chain is named, before anything is built.
+      {{{"a", "bbbb"}, {"b", std::string(1 << 18, 'y')}}, "", too_large + "b"},
+      {{{"b", "VELT_TIME"}}, std::string(limit, '9'), too_large + "VELT_TIME"},
+      // Shrinking pairs never count.
+      {{{"ab", ""}, {"", std::string(limit, 'z')}}, "", ""},
+  };
+  for (const Case& c : cases) {
+    std::string text = "abab";
+    Status status = apply_replacements(text, c.pairs, c.time);
+    EXPECT_EQ(status.ok() ? "" : status.error(), c.error) << c.pairs.back().first;
+    if (status.ok()) {
+      EXPECT_LE(text.size(), limit);
+    }
   }
 }
 
