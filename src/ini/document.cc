@@ -9,9 +9,12 @@
 namespace zeviziz {
 namespace {
 
-// Upper bound on the extra work that array-key alternatives may add to one
-// document, in bytes of copied values plus path steps.
+// Upper bound on what array-key alternatives may create in one document, in
+// bytes of key names and values (with a fixed share per node).
 constexpr uint64_t kExpansionBudget = uint64_t{1} << 24;
+
+// The share of one node and its table in the expansion budget.
+constexpr uint64_t kNodeCost = 64;
 
 // Tables with at most this many named children find names by a linear scan.
 constexpr size_t kLinearLookupLimit = 8;
@@ -21,11 +24,32 @@ uint64_t saturating_multiply(uint64_t a, uint64_t b) {
   return a * b;
 }
 
+uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
 uint64_t value_cost(const std::vector<IniValue>& values) {
   uint64_t cost = 0;
   for (const IniValue& value : values) {
-    cost += 8;
+    cost += kNodeCost;
     if (const auto* text = std::get_if<std::string>(&value)) cost += text->size();
+  }
+  return cost;
+}
+
+// The bytes that assigning every combination of `key` may create: each
+// combination's path (a node and the name of each segment) and its own copy
+// of the values. Alternative a of group g lies on combinations / |g| paths.
+// Saturates at UINT64_MAX.
+uint64_t expansion_cost(const KeyPattern& key, const std::vector<IniValue>& values,
+                        uint64_t combinations) {
+  uint64_t cost = saturating_multiply(combinations, value_cost(values));
+  for (const auto& group : key.groups) {
+    uint64_t group_cost = 0;
+    for (const KeySegment& segment : group) {
+      group_cost = saturating_add(group_cost, kNodeCost + segment.name.size());
+    }
+    cost = saturating_add(cost, saturating_multiply(group_cost, combinations / group.size()));
   }
   return cost;
 }
@@ -256,9 +280,9 @@ Status IniDocument::charge_combinations(const KeyPattern& key,
   uint64_t combinations = 1;
   for (const auto& group : key.groups)
     combinations = saturating_multiply(combinations, group.size());
+  // A key without alternatives creates no more than its line holds.
   if (combinations <= 1) return {};
-  const uint64_t per_copy = 1 + key.groups.size() + value_cost(values);
-  const uint64_t cost = saturating_multiply(combinations - 1, per_copy);
+  const uint64_t cost = expansion_cost(key, values, combinations);
   if (cost > kExpansionBudget - expansion_spent_) {
     return make_error("Too many array key combinations");
   }

@@ -105,8 +105,9 @@ class IniDocument {
   // Assigns `values` (one or more) to every combination of `key` in the
   // current target. Fails with "Array index too large", "Duplicate key",
   // "Multiple values require [] or a numeric index", or "Too many array key
-  // combinations" when alternatives would multiply the input beyond a fixed
-  // budget for the whole document.
+  // combinations" (before anything is created) when the bytes of key names
+  // and values that its alternatives would create exceed a fixed budget for
+  // the whole document.
   Status assign(const KeyPattern& key, const std::vector<IniValue>& values);
 
  private:
