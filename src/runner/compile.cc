@@ -260,7 +260,12 @@ void compile_file(const BuildTools& tools, const TemplateDef& def, const FileRec
   // Warnings name places in the file as written.
   std::optional<std::string> written;
   if (may_replace(*text, tools.config.replacements)) written = *text;
-  apply_replacements(*text, tools.config.replacements, tools.time);
+  Status replaced = apply_replacements(*text, tools.config.replacements, tools.time);
+  if (!replaced.ok()) {
+    // Reported before the compile task starts, like a failed read.
+    out.read_error = prefix_error(record.path + ": ", replaced.take_error());
+    return;
+  }
   out.history = reuse_history(tools.reuse, record.path);
   const Clock::time_point start = Clock::now();
   LexTrace trace;
