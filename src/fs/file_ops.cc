@@ -286,10 +286,6 @@ int write_all(int fd, std::string_view bytes) {
   return 0;
 }
 
-}  // namespace
-
-namespace {
-
 Error not_regular_error(const Path& path) {
   return make_error(display_path(path) + ": Not a regular file");
 }
