@@ -42,7 +42,7 @@ const Setup& setup() {
 // encode unchanged.
 void check_cache(const Registry& registry, const std::set<uint64_t>& ids) {
   FileRecords records;
-  if (!ids.empty()) records["page"] = ids;
+  if (!ids.empty()) records["page"] = IdList(ids.begin(), ids.end());
   Result<std::string> bytes = encode_cache(registry, records);
   if (!bytes.ok()) return;
   Result<DecodedCache> decoded = decode_cache(*bytes);
