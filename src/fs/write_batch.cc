@@ -218,11 +218,18 @@ Result<size_t> WriteBatch::stage_copy(const Path& source, const Path& destinatio
   Staged& staged = staged_[index];
   log_filesystem("copy", source, destination);
   int error_number = fault_point();
-  const int from = error_number != 0
-                       ? -1
-                       : retry_eintr([&] { return ::open(source.c_str(), O_RDONLY | O_CLOEXEC); });
+  const int from = error_number != 0 ? -1 : retry_eintr([&] {
+    // Non-blocking: a FIFO put in the file's place since the scan must not
+    // stall the build.
+    return ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  });
   struct stat info {};
   if (error_number == 0 && (from < 0 || ::fstat(from, &info) != 0)) error_number = errno;
+  if (error_number == 0 && !S_ISREG(info.st_mode)) {
+    ::close(from);
+    return make_error(display_path(source) + " -> " + display_path(destination) +
+                      ": Not a regular file");
+  }
   int to = -1;
   if (error_number == 0) {
     to = retry_eintr([&] {
