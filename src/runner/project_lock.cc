@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,8 +24,16 @@ ProjectLock::~ProjectLock() {
 
 void ProjectLock::acquire() {
   if (fd_ >= 0) return;
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: a FIFO named as the configuration must not stall the run
+  // here; only a regular file is locked, and loading refuses anything else.
+  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd_ < 0) return;
+  struct stat info;
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
   if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
   if (errno == EWOULDBLOCK) {
     close_open_line();
