@@ -291,7 +291,10 @@ Status WriteBatch::sync_file_systems() {
   };
   note(marker_);
   for (const Staged& staged : staged_) note(staged.temp);
-  for (const auto& [device, directory] : devices) {
+  for (const auto& entry : devices) {
+    // A named pointer rather than a structured binding, which clang 14 does
+    // not let the lambda below capture.
+    const std::string* directory = entry.second;
     log_filesystem("sync", Path(*directory));
     if (const int injected = fault_point()) return make_error(system_text(injected));
     const int fd =

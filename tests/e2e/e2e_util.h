@@ -105,9 +105,10 @@ struct RunLimits {
 };
 
 // True when this program (and so the binary under test, built alike) runs
-// with AddressSanitizer, whose shadow memory rules out address-space limits.
+// with AddressSanitizer or ThreadSanitizer, whose shadow memory rules out
+// address-space limits.
 constexpr bool kSanitized =
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     true;
 #else
     false;
