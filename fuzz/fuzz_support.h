@@ -17,10 +17,9 @@
 
 #include "config/default_config.h"
 #include "config/load.h"
-#include "css/media.h"
 #include "css/registry.h"
 #include "lexer/node.h"
-#include "normalize/normalize.h"
+#include "runner/build_support.h"
 
 namespace zeviziz::fuzz {
 
@@ -82,37 +81,20 @@ inline const ProjectConfig& default_config() {
   return config;
 }
 
-// The configured at-rule lists, media ranges normalised where possible, as
-// the build hands them to the registry.
-inline std::vector<std::vector<std::string>> at_rule_order(const ProjectConfig& config) {
-  std::vector<std::vector<std::string>> order;
-  for (const DirectiveDef& directive : config.directives) {
-    for (const DirectiveCase& c : directive.cases) {
-      if (c.action != DirectiveAction::AtRule || c.at_rules.empty()) continue;
-      Result<NormalizedAtRules> normalized = normalize_at_rules(c.at_rules);
-      order.push_back(normalized.ok() ? std::move(normalized->at_rules) : c.at_rules);
-    }
-  }
-  return order;
-}
-
-// Registers every declaration of every selector alternative of the
-// processed template's style regions, as the build does, and adds their
-// IDs to `ids`. Stops at the first error, as the build does.
+// Registers every rule of the processed template's style regions, as the
+// build does, and adds their IDs to `ids`. Stops at the first error, as the
+// build does.
 inline Status register_template(const Node& processed, Registry& registry,
                                 std::set<uint64_t>& ids) {
   IdHistory history;
+  std::vector<Rule> rules;
   for (const Node& child : processed.children) {
     if (child.kind == NodeKind::Text) continue;
-    ZV_TRY(std::vector<NormalizedRule> rules, normalize_region(child));
-    for (const NormalizedRule& rule : rules) {
-      for (const std::string& alternative : split_top_level(rule.selector)) {
-        for (const auto& [property, value] : rule.declarations) {
-          ZV_TRY(Rule built, make_rule(rule.at_rules, alternative, property + ":" + value));
-          ZV_TRY(uint64_t id, lookup_or_assign(registry, std::move(built), history));
-          ids.insert(id);
-        }
-      }
+    rules.clear();
+    ZV_TRY_STATUS(region_rules(child, rules));
+    for (const Rule& rule : rules) {
+      ZV_TRY(uint64_t id, lookup_or_assign(registry, rule, history));
+      ids.insert(id);
     }
   }
   return {};

@@ -30,7 +30,7 @@ struct Setup {
     return std::move(built).value();
   }();
   std::vector<std::string> names = service.names();
-  std::vector<std::vector<std::string>> order = fuzz::at_rule_order(config);
+  std::vector<std::vector<std::string>> order = at_rule_order(config);
 };
 
 const Setup& setup() {

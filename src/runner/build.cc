@@ -99,20 +99,6 @@ void give_back_registry(BuildState& state, PreparedRegistry& prepared,
   state.registry = std::move(prepared.registry);
 }
 
-// The configured at-rule lists, media ranges normalised where possible, in
-// configuration order: they fix the order of at-rule blocks in the CSS.
-std::vector<std::vector<std::string>> at_rule_order(const ProjectConfig& config) {
-  std::vector<std::vector<std::string>> order;
-  for (const DirectiveDef& directive : config.directives) {
-    for (const DirectiveCase& c : directive.cases) {
-      if (c.action != DirectiveAction::AtRule || c.at_rules.empty()) continue;
-      Result<NormalizedAtRules> normalized = normalize_at_rules(c.at_rules);
-      order.push_back(normalized.ok() ? std::move(normalized->at_rules) : c.at_rules);
-    }
-  }
-  return order;
-}
-
 // Everything a build writes besides the per-file outputs.
 struct Generated {
   RebuildPlan plan;

@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "css/media.h"
+#include "css/selector.h"
 #include "log/log.h"
+#include "normalize/normalize.h"
 
 namespace zeviziz {
 
@@ -239,6 +242,31 @@ void undo_record_changes(FileRecords& records, RecordsUndo undo) {
       records.erase(path);
     }
   }
+}
+
+std::vector<std::vector<std::string>> at_rule_order(const ProjectConfig& config) {
+  std::vector<std::vector<std::string>> order;
+  for (const DirectiveDef& directive : config.directives) {
+    for (const DirectiveCase& c : directive.cases) {
+      if (c.action != DirectiveAction::AtRule || c.at_rules.empty()) continue;
+      Result<NormalizedAtRules> normalized = normalize_at_rules(c.at_rules);
+      order.push_back(normalized.ok() ? std::move(normalized->at_rules) : c.at_rules);
+    }
+  }
+  return order;
+}
+
+Status region_rules(const Node& region, std::vector<Rule>& rules) {
+  ZV_TRY(std::vector<NormalizedRule> flat, normalize_region(region));
+  for (const NormalizedRule& rule : flat) {
+    for (const std::string& alternative : split_top_level(rule.selector)) {
+      for (const auto& [property, value] : rule.declarations) {
+        ZV_TRY(Rule built, make_rule(rule.at_rules, alternative, property + ":" + value));
+        rules.push_back(std::move(built));
+      }
+    }
+  }
+  return {};
 }
 
 }  // namespace zeviziz

@@ -13,8 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "config/config.h"
+#include "css/registry.h"
 #include "fs/file_ops.h"
 #include "fs/scan.h"
+#include "lexer/node.h"
 #include "state/cache.h"
 
 namespace zeviziz {
@@ -128,5 +131,14 @@ RecordsUndo apply_record_changes(FileRecords& records, std::span<const FileRecor
 
 // Restores `records` to what it was before apply_record_changes.
 void undo_record_changes(FileRecords& records, RecordsUndo undo);
+
+// The configured at-rule lists, media ranges normalised where possible, in
+// configuration order: they fix the order of at-rule blocks in the CSS.
+std::vector<std::vector<std::string>> at_rule_order(const ProjectConfig& config);
+
+// Flattens a processed style region into one Rule per selector alternative
+// and declaration, in order, appending them to `rules`. Fails with the first
+// normalisation or rule construction error.
+Status region_rules(const Node& region, std::vector<Rule>& rules);
 
 }  // namespace zeviziz

@@ -169,21 +169,6 @@ IdHistory reuse_history(const ReuseTable& reuse, const std::string& path) {
   return history;
 }
 
-// Flattens a processed region into one Rule per selector alternative and
-// declaration, in order, appending them to `rules`; stops at the first error.
-Status region_rules(const Node& region, std::vector<Rule>& rules) {
-  ZV_TRY(std::vector<NormalizedRule> flat, normalize_region(region));
-  for (const NormalizedRule& rule : flat) {
-    for (const std::string& alternative : split_top_level(rule.selector)) {
-      for (const auto& [property, value] : rule.declarations) {
-        ZV_TRY(Rule built, make_rule(rule.at_rules, alternative, property + ":" + value));
-        rules.push_back(std::move(built));
-      }
-    }
-  }
-  return {};
-}
-
 // True when processing `region` depends on nothing but its text and the
 // configuration: it uses neither `id` nor `copy`, which look at the other
 // regions of its file.
