@@ -21,25 +21,13 @@
 
 #include "base/unicode.h"
 #include "fs/fault.h"
+#include "fs/posix_io.h"
 #include "log/log.h"
 
 namespace zeviziz {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string system_text(int error_number) {
-  return std::error_code(error_number, std::generic_category()).message();
-}
-
-// "display: system text" for the current errno.
-Error path_error(const Path& path, int error_number) {
-  return make_error(display_path(path) + ": " + system_text(error_number));
-}
-
-bool is_absent_error(int error_number) {
-  return error_number == ENOENT || error_number == ENOTDIR;
-}
 
 // Hashes strings and string views alike, so the set of verified directories
 // can be probed with a prefix view without building a string.
@@ -110,14 +98,6 @@ bool starts_with_components(const std::vector<std::string>& whole,
 
 FileTime to_file_time(const struct stat& info) {
   return static_cast<FileTime>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-}
-
-// Retries a system call that was interrupted by a signal.
-template <typename Call>
-auto retry_eintr(Call call) {
-  auto result = call();
-  while (result < 0 && errno == EINTR) result = call();
-  return result;
 }
 
 int close_fd(int fd) {
@@ -276,16 +256,6 @@ int read_all(int fd, std::string& out) {
   }
 }
 
-// Writes all of `bytes`; returns 0 or an errno value.
-int write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t put = retry_eintr([&] { return ::write(fd, bytes.data(), bytes.size()); });
-    if (put < 0) return errno;
-    bytes.remove_prefix(static_cast<size_t>(put));
-  }
-  return 0;
-}
-
 Error not_regular_error(const Path& path) {
   return make_error(display_path(path) + ": Not a regular file");
 }
@@ -429,19 +399,6 @@ Status create_dir_all(const Path& path) {
 
 namespace {
 
-// Streams the rest of `source` into `target`; returns 0 or an errno value.
-int copy_contents(int source, int target) {
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = retry_eintr([&] { return ::read(source, buffer, sizeof buffer); });
-    if (got < 0) return errno;
-    if (got == 0) return 0;
-    if (const int error_number = write_all(target, std::string_view(buffer, got)); error_number) {
-      return error_number;
-    }
-  }
-}
-
 // Copies the contents and times of the open `source` into `to`; returns 0 or
 // an errno value.
 int copy_open_file(int source, const struct stat& info, const Path& to) {
@@ -496,12 +453,6 @@ Status remove_dir_all(const Path& path) {
 }
 
 namespace {
-
-int64_t unix_nanos_now() {
-  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
-  return nanos < 0 ? 0 : nanos;
-}
 
 Path temporary_path(const Path& parent) {
   const std::string name =

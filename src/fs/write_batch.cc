@@ -25,57 +25,11 @@
 #include <utility>
 
 #include "fs/fault.h"
+#include "fs/posix_io.h"
 #include "log/log.h"
 
 namespace zeviziz {
 namespace {
-
-std::string system_text(int error_number) {
-  return std::error_code(error_number, std::generic_category()).message();
-}
-
-Error path_error(const Path& path, int error_number) {
-  return make_error(display_path(path) + ": " + system_text(error_number));
-}
-
-template <typename Call>
-auto retry_eintr(Call call) {
-  auto result = call();
-  while (result < 0 && errno == EINTR) result = call();
-  return result;
-}
-
-// Writes all of `bytes`; returns 0 or an errno value.
-int write_bytes(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t put = retry_eintr([&] { return ::write(fd, bytes.data(), bytes.size()); });
-    if (put < 0) return errno;
-    bytes.remove_prefix(static_cast<size_t>(put));
-  }
-  return 0;
-}
-
-// Copies the rest of `source` into `target`, by copy_file_range where the
-// kernel offers it, else through a buffer; returns 0 or an errno value.
-int copy_contents(int source, int target) {
-  for (;;) {
-    const ssize_t got = retry_eintr(
-        [&] { return ::copy_file_range(source, nullptr, target, nullptr, size_t{1} << 30, 0); });
-    if (got == 0) return 0;
-    if (got > 0) continue;
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return errno;
-    break;
-  }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = retry_eintr([&] { return ::read(source, buffer, sizeof buffer); });
-    if (got < 0) return errno;
-    if (got == 0) return 0;
-    if (const int error_number = write_bytes(target, std::string_view(buffer, got))) {
-      return error_number;
-    }
-  }
-}
 
 // What the interrupt handler removes: the temporary names of the running
 // batch and, while nothing was renamed, the marker it created. The arrays
@@ -133,12 +87,6 @@ void on_interrupt(int signal_number) {
   for (size_t i = 0; i < count; ++i) ::unlink(temps[i].c_str());
   if (const char* marker = record.marker.load()) ::unlink(marker);
   ::_exit(128 + signal_number);
-}
-
-int64_t unix_nanos_now() {
-  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
-  return nanos < 0 ? 0 : nanos;
 }
 
 Path parent_of(const Path& path) {
@@ -206,7 +154,7 @@ Result<size_t> WriteBatch::stage_bytes(const Path& destination, std::string_view
   staged.created = true;
   log_filesystem("write", staged.temp);
   int error_number = fault_point();
-  if (error_number == 0) error_number = write_bytes(fd, bytes);
+  if (error_number == 0) error_number = write_all(fd, bytes);
   if (::close(fd) != 0 && error_number == 0) error_number = errno;
   if (error_number != 0) return make_error(system_text(error_number));
   return index;
