@@ -33,7 +33,7 @@ void compile_sample(const ProjectConfig& config, const DirectiveService& service
     if (!before.ok()) continue;
     const Node processed = process_template(service, *before, config);
     Registry registry;
-    registry.at_rule_order = fuzz::at_rule_order(config);
+    registry.at_rule_order = at_rule_order(config);
     std::set<uint64_t> ids;
     (void)fuzz::register_template(processed, registry, ids);
   }
