@@ -2,7 +2,7 @@
 #pragma once
 
 #include "base/result.h"
-#include "cli/invocation.h"
+#include "runner/invocation.h"
 
 namespace zeviziz {
 
