@@ -328,26 +328,10 @@ bool is_valid_name(std::string_view name) {
 }
 
 Status check_relative_path(std::string_view key, std::string_view path) {
-  const bool rooted = !path.empty() && (path.front() == '/' || path.front() == '\\');
-  const bool drive = path.size() >= 2 && path[1] == ':' &&
-                     ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z'));
-  bool parent = false;
-  bool leading_dot = false;
-  size_t start = 0;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i < path.size() && path[i] != '/' && path[i] != '\\') continue;
-    const std::string_view piece = path.substr(start, i - start);
-    if (piece == "..") parent = true;
-    if (start == 0 && piece == ".") leading_dot = true;
-    start = i + 1;
-  }
-  if (rooted || drive || parent) {
+  if (relative_path_fault(path) == RelativePathFault::kEscapes) {
     return make_error(std::string(key) + " must be relative and cannot contain ..");
   }
-  if (path.empty() || leading_dot) {
-    return make_error("Expected a relative path inside in_directory: " + std::string(path));
-  }
-  return {};
+  return check_plain_relative(path);
 }
 
 Result<ProjectConfig> load_config(const Path& config_path) {

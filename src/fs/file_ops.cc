@@ -527,29 +527,39 @@ Result<Path> resolve_path(const Path& path) {
   return resolved;
 }
 
-bool is_plain_relative(std::string_view text) {
-  if (text.empty() || text[0] == '/' || text[0] == '\\') return false;
+RelativePathFault relative_path_fault(std::string_view text) {
   const auto is_ascii_letter = [](char ch) {
     return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
   };
-  if (text.size() >= 2 && is_ascii_letter(text[0]) && text[1] == ':') return false;
-  bool leading = true;
+  const bool rooted = !text.empty() && (text[0] == '/' || text[0] == '\\');
+  const bool drive = text.size() >= 2 && is_ascii_letter(text[0]) && text[1] == ':';
+  bool parent = false;
+  bool leading_dot = false;
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find_first_of("/\\", start);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view part = text.substr(start, end - start);
-    if (part == ".." || (leading && part == ".")) return false;
-    if (!part.empty()) leading = false;
+    if (part == "..") parent = true;
+    if (start == 0 && part == ".") leading_dot = true;
     start = end + 1;
   }
-  return true;
+  if (rooted || drive || parent) return RelativePathFault::kEscapes;
+  if (text.empty() || leading_dot) return RelativePathFault::kNotPlain;
+  return RelativePathFault::kNone;
+}
+
+bool is_plain_relative(std::string_view text) {
+  return relative_path_fault(text) == RelativePathFault::kNone;
+}
+
+Status check_plain_relative(std::string_view text) {
+  if (is_plain_relative(text)) return {};
+  return make_error("Expected a relative path inside in_directory: " + std::string(text));
 }
 
 Result<Path> resolve_inside(const Path& base, std::string_view relative) {
-  if (!is_plain_relative(relative)) {
-    return make_error("Expected a relative path inside in_directory: " + std::string(relative));
-  }
+  ZV_TRY_STATUS(check_plain_relative(relative));
   Path joined = base / path_from_text(relative);
   // Without ".." in the base, a plain relative path cannot leave it, and the
   // link test of the joined path walks the base's prefixes too: that walk

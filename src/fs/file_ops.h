@@ -116,10 +116,19 @@ Status write_atomic(const Path& destination, std::string_view bytes);
 // symbolic links first.
 Result<Path> resolve_path(const Path& path);
 
-// True when `text` is a relative path of plain components: non-empty, not
-// starting with "/" or backslash or a drive ("C:"), no ".." component and no
-// leading "." component ("/" and backslash both separate).
+// How a path given as text breaks the rule for relative paths ("/" and
+// backslash both separate): `kEscapes` when it starts with "/" or backslash
+// or a drive ("C:") or has a ".." component; `kNotPlain` when it is empty or
+// starts with a "." component; `kNone` when it keeps the rule.
+enum class RelativePathFault { kNone, kEscapes, kNotPlain };
+RelativePathFault relative_path_fault(std::string_view text);
+
+// True when `text` keeps the rule for relative paths (see above).
 bool is_plain_relative(std::string_view text);
+
+// Succeeds when `text` keeps the rule for relative paths; else fails with
+// "Expected a relative path inside in_directory: " + text.
+Status check_plain_relative(std::string_view text);
 
 // Joins `relative` (text; "/" or backslash separate) to `base` and checks the
 // result stays inside `base`. Fails with "Expected a relative path inside

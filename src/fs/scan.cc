@@ -339,9 +339,7 @@ Result<ScanResult> limited_scan(KnownFiles& known, const Path& in_directory,
 }  // namespace
 
 Result<std::string> normalize_selected_path(std::string_view text) {
-  if (!is_plain_relative(text)) {
-    return make_error("Expected a relative path inside in_directory: " + std::string(text));
-  }
+  ZV_TRY_STATUS(check_plain_relative(text));
   if (!is_valid_utf8(text)) return make_error("Template path must be UTF-8");
   std::string normalized;
   for (std::string_view part : split_components(text)) {
