@@ -4,14 +4,11 @@
 // leaves no trace in the region.
 #include <algorithm>
 
+#include "config/load.h"
 #include "directive/handlers.h"
 
 namespace zeviziz {
 namespace {
-
-bool is_id_start(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
 
 // The argument of the single `id` use of a region, when it has exactly one
 // such use and that use has an argument.
@@ -29,8 +26,8 @@ std::optional<std::string> single_id(const std::vector<DirectiveUse>& uses) {
 }  // namespace
 
 bool is_valid_id(std::string_view id) {
-  if (id.empty() || !is_id_start(id.front())) return false;
-  return std::ranges::all_of(id, [](char c) { return is_id_start(c) || c == '-'; });
+  // Ids follow the rule for template, boundary and directive names.
+  return is_valid_name(id);
 }
 
 Status check_id(std::string_view id) {
