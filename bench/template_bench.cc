@@ -4,10 +4,16 @@
 // JavaScript file made of nothing but short strings and comments, and
 // JavaScript code with regular expressions, divisions and template literals.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
-#include "../tests/template/default_config.h"
+#include "config/default_config.h"
+#include "config/load.h"
+#include "directive/service.h"
 #include "template/boundary.h"
 #include "template/compile.h"
 #include "template/plan.h"
@@ -77,15 +83,38 @@ std::string quotes_and_comments() {
   return text;
 }
 
+// The configuration `--init` writes, loaded as a build loads it (in a
+// scratch directory, since loading checks the project's paths).
+ProjectConfig load_default_config() {
+  char scratch[] = "/tmp/zeviziz-template-bench-XXXXXX";
+  if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) std::abort();
+  const std::string_view text = default_config_text();
+  std::ofstream("zeviziz.ini", std::ios::binary).write(text.data(), text.size());
+  Result<ProjectConfig> loaded = load_config("zeviziz.ini");
+  if (!loaded.ok()) std::abort();
+  std::remove("zeviziz.ini");
+  return std::move(loaded).value();
+}
+
 const ProjectConfig& config() {
-  static const ProjectConfig value = testing::default_config();
+  static const ProjectConfig value = load_default_config();
   return value;
+}
+
+// Built-in and configured directive names, as a build hands them to the lexer.
+const std::vector<std::string>& directive_names() {
+  static const std::vector<std::string> names = [] {
+    Result<DirectiveService> service = build_directive_service(config());
+    if (!service.ok()) std::abort();
+    return service.value().names();
+  }();
+  return names;
 }
 
 void run_compile(benchmark::State& state, const std::string& text, const char* path) {
   const TemplateDef* tmpl = find_template_for_path(config(), path);
   for (auto _ : state) {
-    auto tree = compile_template(text, *tmpl, config(), testing::default_directive_names());
+    auto tree = compile_template(text, *tmpl, config(), directive_names());
     benchmark::DoNotOptimize(tree);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
