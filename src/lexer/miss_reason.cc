@@ -38,7 +38,12 @@ std::string shown_char(std::string_view text, size_t at) {
   }
   const std::string_view piece = text.substr(at, length);
   if (ch == U'"') return "'\"'";
-  return "\"" + std::string(piece) + "\"";
+  // Appended piece by piece: g++ 12 misreads `"..." + std::string` here as an
+  // overlapping copy (-Wrestrict) in optimised builds.
+  std::string shown = "\"";
+  shown += piece;
+  shown += '"';
+  return shown;
 }
 
 std::string unexpected(std::string_view text, size_t at) {
@@ -70,8 +75,9 @@ std::string describe_miss(std::string_view text, const AttemptFailure& failure) 
     case MissKind::NoBody: {
       // The directives are shown with their body only when they are short
       // and on one line.
-      const std::string head =
-          "\"" + std::string(name_at(text, failure.from)) + "\" needs a body: ";
+      std::string head = "\"";
+      head += name_at(text, failure.from);
+      head += "\" needs a body: ";
       const std::string_view written = text.substr(at, failure.to - at);
       if (written.size() > kShownDirectives || written.find_first_of("\r\n") != written.npos) {
         return head + "add {} after it";
