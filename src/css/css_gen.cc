@@ -1,7 +1,7 @@
 // CSS generation in three steps. Collect: one entry per rule in use. Each
 // distinct at-rule list gets the level of each of its at-rules in the
-// configured order, and each distinct selector text its specificity (lexed
-// with NUL read as "&"); lists, specificities and selector texts are then
+// configured order, and each distinct selector text its specificity (read
+// from the text with NUL as "&"); lists, specificities and selector texts are then
 // ranked once, so the sort compares integers before any rule text. Order: a
 // stable sort by block (configured blocks first; unconfigured width ranges by
 // their bounds, the others by text), specificity, property length, selector
@@ -22,8 +22,7 @@
 
 #include "base/unicode.h"
 #include "css/media.h"
-#include "css/selector.h"
-#include "lexer/lexer.h"
+#include "css/specificity.h"
 #include "log/log.h"
 
 namespace zeviziz {
@@ -75,13 +74,10 @@ Level level_at(const std::vector<std::string>& at_rules, size_t i,
   return level;
 }
 
-// Specificity of a selector text with each NUL read as "&" (so the rule's own
-// class counts nothing), its pseudo-class codes sorted.
-Specificity selector_specificity(std::string_view selector) {
-  std::string text(selector);
-  std::replace(text.begin(), text.end(), '\0', '&');
-  text += '{';
-  Specificity result = specificity(lex_selector(text));
+// Specificity of a selector text (NUL counts nothing), its pseudo-class
+// codes sorted.
+Specificity sorted_specificity(std::string_view selector) {
+  Specificity result = selector_specificity(selector);
   std::sort(result.codes.begin(), result.codes.end());
   return result;
 }
@@ -213,7 +209,7 @@ class Collector {
         selector_index_.try_emplace(rule.selector, static_cast<uint32_t>(selectors_.size()));
     if (new_selector) {
       selectors_.push_back(rule.selector);
-      specificities_.push_back(selector_specificity(rule.selector));
+      specificities_.push_back(sorted_specificity(rule.selector));
     }
     entries_.push_back(CssEntry{&rule, id, count_chars(rule.property), block->second,
                                 selector->second, selector->second});

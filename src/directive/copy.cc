@@ -8,7 +8,7 @@
 #include <unordered_set>
 
 #include "base/unicode.h"
-#include "css/selector.h"
+#include "normalize/selector_tree.h"
 #include "directive/handlers.h"
 
 namespace zeviziz {

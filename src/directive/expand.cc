@@ -18,7 +18,7 @@
 
 #include "base/unicode.h"
 #include "config/directive.h"
-#include "css/selector.h"
+#include "normalize/selector_tree.h"
 #include "directive/handlers.h"
 #include "normalize/normalize.h"
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "base/unicode.h"
-#include "css/selector.h"
+#include "normalize/selector_tree.h"
 #include "lexer/lexer.h"
 #include "normalize/declaration.h"
 #include "normalize/normalize.h"

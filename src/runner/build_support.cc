@@ -9,7 +9,6 @@
 #include <unordered_set>
 
 #include "css/media.h"
-#include "css/selector.h"
 #include "log/log.h"
 #include "normalize/normalize.h"
 

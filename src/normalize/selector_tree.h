@@ -1,39 +1,14 @@
 // Operations on selector trees: splitting a selector list into alternatives,
 // joining alternatives, substituting a parent for the nesting selector "&",
-// combining a rule selector with a directive selector, and specificity.
+// and combining a rule selector with a directive selector.
 #pragma once
 
-#include <cstdint>
 #include <span>
 #include <vector>
 
 #include "lexer/node.h"
 
 namespace zeviziz {
-
-// The record that orders CSS rules. The first triple ignores :where(...);
-// the "_all" triple counts :where(...) like :is(...). All counters saturate.
-struct Specificity {
-  uint16_t ids = 0;
-  uint16_t classes = 0;
-  uint16_t elements = 0;
-  uint16_t ids_all = 0;
-  uint16_t classes_all = 0;
-  uint16_t elements_all = 0;
-  uint64_t where_count = 0;
-  uint64_t combinators = 0;
-  // One code per pseudo-class in tree order: 71 focus, 72 hover, 73 active,
-  // 70 any other (none for :where and pseudo-elements).
-  std::vector<uint16_t> codes;
-
-  bool operator==(const Specificity&) const = default;
-};
-
-// Returns the saturating sum of `a` and `b`; codes are a's followed by b's.
-Specificity add_specificity(const Specificity& a, const Specificity& b);
-
-// Returns the specificity record of the sub-tree `node` (never fails).
-Specificity specificity(const Node& node);
 
 // Cuts `nodes` at every Comma node into alternatives; Space nodes at the
 // start and end of each alternative are dropped. Always at least one
