@@ -168,4 +168,27 @@ Result<NormalizedDeclaration> normalize_declaration(const Node& attribute) {
   return result;
 }
 
+bool read_normalized_declaration(const Node& attribute,
+                                 std::vector<std::pair<std::string, std::string>>& out) {
+  if (attribute.children.size() != 2) return false;
+  const Node& name = attribute.children[0];
+  const Node& value = attribute.children[1];
+  if (name.kind != NodeKind::Name || !name.children.empty() || value.kind != NodeKind::Value ||
+      !value.value.empty()) {
+    return false;
+  }
+  size_t size = 0;
+  for (const Node& piece : value.children) {
+    const bool normal = piece.kind == NodeKind::Text || piece.kind == NodeKind::Parenthesis ||
+                        piece.kind == NodeKind::StringValue;
+    if (!normal || !piece.children.empty()) return false;
+    size += piece.value.size();
+  }
+  std::string text;
+  text.reserve(size);
+  for (const Node& piece : value.children) text += piece.value;
+  out.emplace_back(name.value, std::move(text));
+  return true;
+}
+
 }  // namespace zeviziz

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/result.h"
 #include "lexer/node.h"
@@ -23,5 +25,13 @@ struct NormalizedDeclaration {
 // Fails with "Missing normalized property name" without a Name child and
 // "Missing normalized property value" without a Value child.
 Result<NormalizedDeclaration> normalize_declaration(const Node& attribute);
+
+// Reads the texts of a declaration that is already in the form of
+// NormalizedDeclaration::node (a Name leaf, then a Value whose pieces are
+// Text nodes and childless groups; the lexer never builds that shape) and
+// appends (property, value) to `out`. Returns false, appending nothing, for
+// any other shape, which then needs normalize_declaration.
+bool read_normalized_declaration(const Node& attribute,
+                                 std::vector<std::pair<std::string, std::string>>& out);
 
 }  // namespace zeviziz

@@ -73,9 +73,12 @@ Status flatten_block(const Node& block, const Scope& scope, std::vector<Normaliz
       continue;
     }
     if (item.kind == NodeKind::Attribute) {
-      ZV_TRY(NormalizedDeclaration declaration, normalize_declaration(item));
-      out[own].declarations.emplace_back(std::move(declaration.property),
-                                         std::move(declaration.value));
+      // Processed regions hold declarations normalised once already.
+      if (!read_normalized_declaration(item, out[own].declarations)) {
+        ZV_TRY(NormalizedDeclaration declaration, normalize_declaration(item));
+        out[own].declarations.emplace_back(std::move(declaration.property),
+                                           std::move(declaration.value));
+      }
     } else if (item.kind == NodeKind::Rule) {
       ZV_TRY_STATUS(flatten_rule(item, in_at_rule ? at_rule_scope : scope, out));
     } else {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lexer/lexer.h"
+#include "normalize/declaration.h"
 #include "normalize/normalize.h"
 
 namespace zeviziz {
@@ -114,6 +115,41 @@ TEST(Region, OverriddenDeclarationsAreDropped) {
                    {{}, kNul + " a", {{"color", "blue"}}}}));
   EXPECT_EQ(flatten("!{a,b{color:red} a,b{color:blue}}"),
             (Rules{{{}, kNul + " a," + kNul + " b", {{"color", "blue"}}}}));
+}
+
+// Flattening reads declarations that the working region holds normalised
+// without normalising them again; what it reads must be what normalising
+// the source gives, and a lexed declaration is never taken for a normalised
+// one.
+TEST(Region, NormalisedDeclarationsReadBack) {
+  const std::vector<std::string> sources = {
+      "COLOR:RED",
+      "background:URL( Img.PNG )",
+      "border:1px /* x */ solid",
+      "font-family:\"Open  Sans\" , Arial",
+      "margin:calc( 1PX + 2PX )  AUTO",
+      "content:\"a\"'b'",
+      "--Accent: Blue ",
+      "grid-area:Main",
+      "a:\\31 x(y)z",
+  };
+  for (const std::string& source : sources) {
+    const Node region = working_region("!{" + source + "}");
+    const Node& block = region.children.at(0).children.back();
+    const Node* attribute = nullptr;
+    for (const Node& item : block.children) {
+      if (item.kind == NodeKind::Attribute) attribute = &item;
+    }
+    ASSERT_NE(attribute, nullptr) << source;
+    std::vector<std::pair<std::string, std::string>> read;
+    EXPECT_FALSE(read_normalized_declaration(*attribute, read)) << source;
+    Result<NormalizedDeclaration> normalized = normalize_declaration(*attribute);
+    ASSERT_TRUE(normalized.ok()) << source;
+    ASSERT_TRUE(read_normalized_declaration(normalized->node, read)) << source;
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].first, normalized->property) << source;
+    EXPECT_EQ(read[0].second, normalized->value) << source;
+  }
 }
 
 TEST(Region, WorkingRegionShape) {
