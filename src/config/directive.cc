@@ -144,27 +144,6 @@ Status read_action(DirectiveDef& def, std::string_view key, const IniNode& node)
   return {};
 }
 
-// The value of an at-rule case as it reads at load time, or nullopt when it
-// depends on the arguments of a use.
-Result<std::optional<std::string>> load_time_at_rule(const DirectiveCase& c) {
-  switch (c.key) {
-    case CaseKeyKind::Plain:
-    case CaseKeyKind::NoArguments:
-      break;
-    case CaseKeyKind::Named: {
-      const std::string args[] = {c.name};
-      ZV_TRY(std::string text, substitute_placeholders(c.value, args));
-      return std::optional<std::string>(std::move(text));
-    }
-    case CaseKeyKind::Count:
-      // Without placeholders the value is what any N empty arguments give.
-      if (has_placeholder(c.value)) return std::optional<std::string>();
-      return std::optional<std::string>(c.value);
-  }
-  ZV_TRY(std::string text, substitute_placeholders(c.value, {}));
-  return std::optional<std::string>(std::move(text));
-}
-
 }  // namespace
 
 Result<DirectiveDef> read_directive_section(std::string_view name, const IniTable& section) {
@@ -214,6 +193,25 @@ std::vector<const DirectiveCase*> find_cases(const DirectiveDef& def, DirectiveA
   return found;
 }
 
+Result<std::optional<std::string>> fixed_case_value(const DirectiveCase& c) {
+  switch (c.key) {
+    case CaseKeyKind::Plain:
+    case CaseKeyKind::NoArguments:
+      break;
+    case CaseKeyKind::Named: {
+      const std::string args[] = {c.name};
+      ZV_TRY(std::string text, substitute_placeholders(c.value, args));
+      return std::optional<std::string>(std::move(text));
+    }
+    case CaseKeyKind::Count:
+      // Without placeholders the value is what any N empty arguments give.
+      if (has_placeholder(c.value)) return std::optional<std::string>();
+      return std::optional<std::string>(c.value);
+  }
+  ZV_TRY(std::string text, substitute_placeholders(c.value, {}));
+  return std::optional<std::string>(std::move(text));
+}
+
 Result<std::vector<std::string>> read_at_rule_value(std::string_view text) {
   const std::string_view trimmed = trim_white_space(text);
   std::optional<std::vector<std::string>> preludes = read_at_rule_preludes(trimmed);
@@ -232,7 +230,7 @@ Status check_directive_at_rules(std::vector<DirectiveDef>& defs) {
   for (DirectiveDef& def : defs) {
     for (DirectiveCase& c : def.cases) {
       if (c.action != DirectiveAction::AtRule) continue;
-      ZV_TRY(std::optional<std::string> text, load_time_at_rule(c));
+      ZV_TRY(std::optional<std::string> text, fixed_case_value(c));
       if (!text) continue;
       ZV_TRY(c.at_rules, read_at_rule_value(*text));
     }

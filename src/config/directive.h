@@ -3,6 +3,7 @@
 // and the load-time reading of at-rule values.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +37,13 @@ Result<std::string> substitute_placeholders(std::string_view value,
 // Pointers into `def`; never fails.
 std::vector<const DirectiveCase*> find_cases(const DirectiveDef& def, DirectiveAction action,
                                              std::span<const std::string> args);
+
+// The value of case `c` as every use it serves sees it, when that does not
+// depend on the arguments of the use: plain and no-arguments cases, named
+// cases (their one argument is their name) and count cases without
+// placeholders. Returns nullopt for a count case with placeholders; fails
+// like substitute_placeholders.
+Result<std::optional<std::string>> fixed_case_value(const DirectiveCase& c);
 
 // Reads trimmed `text` as one or more complete at-rule preludes and returns
 // each, trimmed and white-space-normalised, outermost first. Fails with

@@ -8,8 +8,8 @@
 #include <unordered_set>
 
 #include "base/unicode.h"
-#include "normalize/selector_tree.h"
 #include "directive/handlers.h"
+#include "normalize/selector_tree.h"
 
 namespace zeviziz {
 namespace {

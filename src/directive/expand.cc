@@ -18,9 +18,9 @@
 
 #include "base/unicode.h"
 #include "config/directive.h"
-#include "normalize/selector_tree.h"
 #include "directive/handlers.h"
 #include "normalize/normalize.h"
+#include "normalize/selector_tree.h"
 
 namespace zeviziz {
 namespace {
@@ -118,9 +118,15 @@ std::string no_case_message(const std::string& name, size_t count) {
          (count == 1 ? "" : "s");
 }
 
+// At-rule cases read at load time keep their preludes; they are the same
+// for every use the case serves.
 Status expand_at_rules(const std::vector<const DirectiveCase*>& cases,
                        const std::vector<std::string>& arguments, Expansion& expansion) {
   for (const DirectiveCase* c : cases) {
+    if (!c->at_rules.empty()) {
+      expansion.at_rules.insert(expansion.at_rules.end(), c->at_rules.begin(), c->at_rules.end());
+      continue;
+    }
     ZV_TRY(std::string value, substitute_placeholders(c->value, arguments));
     ZV_TRY(std::vector<std::string> preludes, read_at_rule_value(value));
     for (std::string& prelude : preludes) expansion.at_rules.push_back(std::move(prelude));
@@ -128,12 +134,26 @@ Status expand_at_rules(const std::vector<const DirectiveCase*>& cases,
   return {};
 }
 
+// The selector or declarations of a case value: read when the service was
+// built when the value does not depend on the use, else read now.
+Result<std::vector<Node>> case_nodes(const DirectiveService& service, DirectiveAction action,
+                                     const std::string& value) {
+  if (const ProbedValue* probed = service.probed(action, value)) {
+    if (!probed->error.empty()) return make_error(probed->error);
+    return probed->nodes;
+  }
+  ProbedValue read = probe_case_value(service, action, value);
+  if (!read.error.empty()) return make_error(std::move(read.error));
+  return std::move(read.nodes);
+}
+
 Status expand_selectors(const DirectiveService& service,
                         const std::vector<const DirectiveCase*>& cases,
                         const std::vector<std::string>& arguments, Expansion& expansion) {
   for (const DirectiveCase* c : cases) {
     ZV_TRY(std::string value, substitute_placeholders(c->value, arguments));
-    ZV_TRY(Node selector, probe_selector(service, value));
+    ZV_TRY(std::vector<Node> nodes, case_nodes(service, DirectiveAction::Selector, value));
+    Node selector = std::move(nodes.front());
     expansion.selector = expansion.has_selector ? combine_selectors(selector, expansion.selector)
                                                 : std::move(selector);
     expansion.has_selector = true;
@@ -146,7 +166,8 @@ Status expand_declarations(const DirectiveService& service,
                            const std::vector<std::string>& arguments, Expansion& expansion) {
   for (const DirectiveCase* c : cases) {
     ZV_TRY(std::string value, substitute_placeholders(c->value, arguments));
-    ZV_TRY(std::vector<Node> declarations, probe_declarations(service, value));
+    ZV_TRY(std::vector<Node> declarations,
+           case_nodes(service, DirectiveAction::Declaration, value));
     for (Node& declaration : declarations) expansion.declarations.push_back(std::move(declaration));
   }
   return {};
@@ -261,6 +282,27 @@ Status apply_expansion(Expansion expansion, Node& region) {
 }
 
 }  // namespace
+
+ProbedValue probe_case_value(const DirectiveService& service, DirectiveAction action,
+                             const std::string& value) {
+  ProbedValue probed;
+  if (action == DirectiveAction::Selector) {
+    Result<Node> selector = probe_selector(service, value);
+    if (!selector.ok()) {
+      probed.error = selector.error();
+    } else {
+      probed.nodes.push_back(std::move(selector).value());
+    }
+    return probed;
+  }
+  Result<std::vector<Node>> declarations = probe_declarations(service, value);
+  if (!declarations.ok()) {
+    probed.error = declarations.error();
+  } else {
+    probed.nodes = std::move(declarations).value();
+  }
+  return probed;
+}
 
 Status expand_configured(const DirectiveService& service, const std::vector<DirectiveUse>& batch,
                          Node& region, const ProjectConfig& config,

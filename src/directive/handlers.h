@@ -48,6 +48,13 @@ Status expand_configured(const DirectiveService& service, const std::vector<Dire
                          Node& region, const ProjectConfig& config,
                          std::optional<UseFault>* fault = nullptr);
 
+// Reads a selector or declaration value of a configured directive (after
+// placeholder substitution) by lexing and normalising a probe region: the
+// selector as one Selector node, or the declarations; or the message of the
+// first check it fails.
+ProbedValue probe_case_value(const DirectiveService& service, DirectiveAction action,
+                             const std::string& value);
+
 // The parts of a normalised region's rule.
 struct RuleParts {
   std::vector<Node> at_rules;      // AtRule nodes, outermost first

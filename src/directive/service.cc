@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "base/unicode.h"
+#include "config/directive.h"
 #include "directive/handlers.h"
 #include "log/log.h"
 #include "normalize/normalize.h"
@@ -79,7 +80,31 @@ Result<DirectiveService> DirectiveService::build(const ProjectConfig& config) {
     ZV_TRY_STATUS(service.add_name(def.name, 2));
   }
   service.lexer_ = new_lexer(service.names());
+  service.probe_fixed_values(config);
   return service;
+}
+
+// Reads every selector and declaration value that does not depend on the
+// arguments of a use once, so that uses find it read.
+void DirectiveService::probe_fixed_values(const ProjectConfig& config) {
+  for (const DirectiveDef& def : config.directives) {
+    for (const DirectiveCase& c : def.cases) {
+      if (c.action == DirectiveAction::AtRule) continue;
+      Result<std::optional<std::string>> value = fixed_case_value(c);
+      if (!value.ok() || !*value) continue;
+      auto& table = probed_[c.action == DirectiveAction::Selector ? 0 : 1];
+      if (table.contains(**value)) continue;
+      ProbedValue probed = probe_case_value(*this, c.action, **value);
+      table.emplace(std::move(**value), std::move(probed));
+    }
+  }
+}
+
+const ProbedValue* DirectiveService::probed(DirectiveAction action, std::string_view value) const {
+  if (action == DirectiveAction::AtRule) return nullptr;
+  const auto& table = probed_[action == DirectiveAction::Selector ? 0 : 1];
+  const auto found = table.find(value);
+  return found == table.end() ? nullptr : &found->second;
 }
 
 std::vector<std::string> DirectiveService::names() const {

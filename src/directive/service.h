@@ -4,10 +4,12 @@
 // around normalisation.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/result.h"
@@ -61,6 +63,14 @@ struct RegionFault {
   std::string reason;
 };
 
+// A selector or declaration value of a configured directive, read once:
+// the nodes it gives (one Selector node, or the declarations) or the message
+// reading it failed with.
+struct ProbedValue {
+  std::string error;  // empty when the value read
+  std::vector<Node> nodes;
+};
+
 class DirectiveService {
  public:
   // Builds the service for the configured directives: `id`, `copy`, then
@@ -85,6 +95,11 @@ class DirectiveService {
   // The lexer for probe texts of configured directives (same names).
   const Lexer& lexer() const { return lexer_; }
 
+  // The reading of selector or declaration value `value` (after placeholder
+  // substitution) made when the service was built, or null when it was not
+  // read then (values that depend on the arguments of a use).
+  const ProbedValue* probed(DirectiveAction action, std::string_view value) const;
+
  private:
   enum class Handler { Id, Copy, Configured };
   struct Entry {
@@ -102,9 +117,13 @@ class DirectiveService {
                      const std::vector<size_t>& indices, Node& region, const ProjectConfig& config,
                      TemplateState& state) const;
 
+  void probe_fixed_values(const ProjectConfig& config);
+
   std::vector<Entry> entries_;
   std::map<std::string, size_t> names_;
   Lexer lexer_;
+  // By substituted value: selector values, then declaration values.
+  std::map<std::string, ProbedValue, std::less<>> probed_[2];
 };
 
 // Builds the service in the timed task "directive.service".

@@ -268,6 +268,29 @@ TEST(Configured, DeclarationCases) {
   EXPECT_EQ(process(config, "!reset{}"), Results{"| & | color:red margin:0"});
 }
 
+// Values that every use of their case sees alike are read when the service
+// is built, failures included (they still fail only the regions that use
+// them); values with placeholders are read per use. At-rule cases read at
+// load give their preludes without being read again.
+TEST(Configured, FixedValuesAreReadOnce) {
+  ProjectConfig config = standard_config();
+  Result<DirectiveService> service = DirectiveService::build(config);
+  ASSERT_TRUE(service.ok());
+  const ProbedValue* hover = service->probed(Action::Selector, "&:hover");
+  ASSERT_NE(hover, nullptr);
+  EXPECT_EQ(hover->error, "");
+  const ProbedValue* nested = service->probed(Action::Declaration, "color:red; .x{}");
+  ASSERT_NE(nested, nullptr);
+  EXPECT_EQ(nested->error, "Directive declaration must contain only CSS declarations");
+  EXPECT_EQ(service->probed(Action::Declaration, "content:\\1"), nullptr);
+  EXPECT_EQ(service->probed(Action::AtRule, "@media print"), nullptr);
+
+  config.directives[0].cases[0].at_rules = {"@media(min-width:48em)"};
+  EXPECT_EQ(process(config, "!at(medium)!hover{x:y}"),
+            Results{"@media(min-width:48em) | &:hover | x:y"});
+  EXPECT_EQ(process(config, "!content(A){x:y}"), Results{"| & | x:y content:A"});
+}
+
 TEST(Configured, RegionWithoutRule) {
   const ProjectConfig config = standard_config();
   Result<DirectiveService> service = DirectiveService::build(config);
