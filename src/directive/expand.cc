@@ -54,7 +54,7 @@ Result<Node> probe_region(const DirectiveService& service, std::string_view prob
     if (child.kind != NodeKind::Velt) continue;
     Node working;
     ZV_TRY_STATUS(collect_uses(child, &working));
-    return normalize_working_region(working);
+    return normalize_working_region(std::move(working));
   }
   return make_error("Invalid directive value: " + std::string(shown));
 }

@@ -126,7 +126,7 @@ Result<Node> DirectiveService::process_region(const Node& region, const ProjectC
   Node working;
   ZV_TRY(std::vector<DirectiveUse> uses, collect_uses(region, &working));
   ZV_TRY_STATUS(dispatch(uses, 0, working, config, state));
-  ZV_TRY(Node normalized, normalize_working_region(working));
+  ZV_TRY(Node normalized, normalize_working_region(std::move(working)));
   ZV_TRY_STATUS(dispatch(uses, 1, normalized, config, state));
   return normalized;
 }

@@ -85,6 +85,8 @@ Result<std::vector<Node>> normalize_tree(const Node& node);
 // form. A region normalised before is left as it is. Fails like
 // normalize_tree.
 Result<Node> normalize_working_region(const Node& region);
+// The same, taking the region over instead of copying it.
+Result<Node> normalize_working_region(Node&& region);
 
 // One flattened rule of a region.
 struct NormalizedRule {

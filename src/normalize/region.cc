@@ -4,6 +4,8 @@
 // each nested at-rule adds its prelude to the list its rules inherit. Rules
 // come out in pre-order: a rule before the rules nested in it. Declarations
 // that a later one of the region overrides are dropped at the end.
+#include <algorithm>
+
 #include "normalize/declaration.h"
 #include "normalize/normalize.h"
 
@@ -16,6 +18,13 @@ struct Scope {
 };
 
 std::string prelude_text(const Node& at_rule, std::string_view selector) {
+  // A processed region's at-rules hold their normalised prelude as value
+  // and nothing but their block as children.
+  if (!at_rule.value.empty() && std::ranges::all_of(at_rule.children, [](const Node& child) {
+        return child.kind == NodeKind::Rule || child.kind == NodeKind::Declaration;
+      })) {
+    return replace_nesting_in_prelude(at_rule.value, selector);
+  }
   Node head(NodeKind::AtRule, at_rule.value);
   for (const Node& child : at_rule.children) {
     if (child.kind != NodeKind::Rule && child.kind != NodeKind::Declaration) {

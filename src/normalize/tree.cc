@@ -8,10 +8,10 @@
 #include <algorithm>
 
 #include "base/unicode.h"
-#include "normalize/selector_tree.h"
 #include "lexer/lexer.h"
 #include "normalize/declaration.h"
 #include "normalize/normalize.h"
+#include "normalize/selector_tree.h"
 
 namespace zeviziz {
 namespace {
@@ -27,20 +27,23 @@ bool is_block_item(const Node& node) {
   return node.kind == NodeKind::Rule || node.kind == NodeKind::Declaration;
 }
 
-Result<std::vector<Node>> walk_children(const Node& node, bool drop_separators) {
+Result<std::vector<Node>> walk(Node&& node);
+
+// Walks the children of `node`, moving them out.
+Result<std::vector<Node>> walk_children(Node& node, bool drop_separators) {
   std::vector<Node> children;
   children.reserve(node.children.size());
-  for (const Node& child : node.children) {
+  for (Node& child : node.children) {
     if (drop_separators && (child.kind == NodeKind::Space || child.kind == NodeKind::Semicolon)) {
       continue;
     }
-    ZV_TRY(std::vector<Node> replacement, normalize_tree(child));
+    ZV_TRY(std::vector<Node> replacement, walk(std::move(child)));
     for (Node& piece : replacement) children.push_back(std::move(piece));
   }
   return children;
 }
 
-Result<std::vector<Node>> normalize_attribute(const Node& attribute) {
+Result<std::vector<Node>> normalize_attribute(Node&& attribute) {
   std::string property;
   bool has_name = false;
   for (const Node& child : attribute.children) {
@@ -49,30 +52,45 @@ Result<std::vector<Node>> normalize_attribute(const Node& attribute) {
     collect_text(child, property);
   }
   if (!has_name) return make_error("Missing property name in lexer AST");
-  Node copy = attribute;
   if (!property.starts_with("--")) {
-    for (Node& child : copy.children) {
+    for (Node& child : attribute.children) {
       if (child.kind == NodeKind::Name) child.value = ascii_lower(child.value);
     }
   }
-  return only(std::move(copy));
+  return only(std::move(attribute));
 }
 
 // Splits an AtRule that holds several "@" prefixes into one AtRule per "@".
-Result<std::vector<Node>> normalize_at_rule(const Node& at_rule) {
+Result<std::vector<Node>> normalize_at_rule(Node&& at_rule) {
   std::vector<Node> pieces;
-  for (const Node& child : at_rule.children) {
+  for (Node& child : at_rule.children) {
     if (pieces.empty() ||
         (child.kind == NodeKind::Prefix && child.value == "@" && !pieces.back().children.empty())) {
       pieces.emplace_back(NodeKind::AtRule, pieces.empty() ? at_rule.value : std::string());
     }
-    pieces.back().children.push_back(child);
+    pieces.back().children.push_back(std::move(child));
   }
   if (pieces.empty()) pieces.emplace_back(NodeKind::AtRule, at_rule.value);
   for (Node& piece : pieces) {
     ZV_TRY(piece.children, walk_children(piece, false));
   }
   return pieces;
+}
+
+// The structural walk, taking the nodes over instead of copying them.
+Result<std::vector<Node>> walk(Node&& node) {
+  switch (node.kind) {
+    case NodeKind::Selector:
+      return only(std::move(node));
+    case NodeKind::Attribute:
+      return normalize_attribute(std::move(node));
+    case NodeKind::AtRule:
+      return normalize_at_rule(std::move(node));
+    default: {
+      ZV_TRY(node.children, walk_children(node, node.kind == NodeKind::Declaration));
+      return only(std::move(node));
+    }
+  }
 }
 
 // Re-reads normalised selector text as a selector tree; keeps `fallback`'s
@@ -218,24 +236,16 @@ void normalize_top_rule(Node& rule) {
 }  // namespace
 
 Result<std::vector<Node>> normalize_tree(const Node& node) {
-  switch (node.kind) {
-    case NodeKind::Selector:
-      return only(node);
-    case NodeKind::Attribute:
-      return normalize_attribute(node);
-    case NodeKind::AtRule:
-      return normalize_at_rule(node);
-    default: {
-      Node copy(node.kind, node.value);
-      ZV_TRY(copy.children, walk_children(node, node.kind == NodeKind::Declaration));
-      return only(std::move(copy));
-    }
-  }
+  return walk(Node(node));
 }
 
 Result<Node> normalize_working_region(const Node& region) {
-  ZV_TRY(std::vector<Node> walked, normalize_tree(region));
+  return normalize_working_region(Node(region));
+}
+
+Result<Node> normalize_working_region(Node&& region) {
   Node velt(region.kind, region.value);
+  ZV_TRY(std::vector<Node> walked, walk(std::move(region)));
   for (Node& piece : walked) {
     for (Node& child : piece.children) {
       if (child.kind == NodeKind::And) continue;
