@@ -29,6 +29,14 @@ bool is_block_item(const Node& node) {
 
 Result<std::vector<Node>> walk(Node&& node);
 
+// True when the source text of `nodes` is exactly `text`.
+bool written_as(std::span<const Node> nodes, std::string_view text) {
+  std::string written;
+  written.reserve(text.size());
+  for (const Node& node : nodes) collect_text(node, written);
+  return written == text;
+}
+
 // Walks the children of `node`, moving them out.
 Result<std::vector<Node>> walk_children(Node& node, bool drop_separators) {
   std::vector<Node> children;
@@ -94,9 +102,12 @@ Result<std::vector<Node>> walk(Node&& node) {
 }
 
 // Re-reads normalised selector text as a selector tree; keeps `fallback`'s
-// children when the text does not read back completely.
+// children when the text does not read back completely. A selector that
+// normalising did not change is its own reading (the selector grammar
+// builds the same tree for the same text), so it is not read again.
 std::vector<Node> reread_selector(const std::string& text, std::span<const Node> fallback) {
   if (text.empty()) return {};
+  if (written_as(fallback, text)) return {fallback.begin(), fallback.end()};
   Node selector = lex_selector(text + "{");
   if (collect_text(selector) == text) return std::move(selector.children);
   return {fallback.begin(), fallback.end()};

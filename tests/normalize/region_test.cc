@@ -171,3 +171,47 @@ TEST(Region, WorkingRegionShape) {
 
 }  // namespace
 }  // namespace zeviziz
+
+namespace zeviziz {
+namespace {
+
+std::string dump(const Node& node) {
+  std::string out;
+  dump_json(node, out);
+  return out;
+}
+
+// The working region holds every selector as the selector grammar reads its
+// normalised text, whether normalising changed the text or not.
+TEST(Region, WorkingSelectorsReadAsTheirText) {
+  const std::vector<std::string> sources = {
+      "!.a>b:hover,.c{x:y}",  "!:is(.b,c) d{x:y}",   "!:IS(.B,C) D{x:y}",
+      "!{a:is(.b,c) d{x:y}}", "!{A  >  B , C{x:y}}", "!{li:nth-child(2n+1 of .a){x:y}}",
+      "!{[href='x' i]{x:y}}", "!{&:hover{x:y}}",     "!{.a &{x:y}}",
+  };
+  for (const std::string& source : sources) {
+    Result<Node> working = normalize_working_region(working_region(source));
+    ASSERT_TRUE(working.ok()) << source;
+    const Node& rule = working->children.at(0);
+    std::vector<const Node*> selectors = {&rule.children.at(0)};
+    for (const Node& item : rule.children.back().children) {
+      if (item.kind == NodeKind::Rule) selectors.push_back(&item.children.at(0));
+    }
+    for (const Node* selector : selectors) {
+      ASSERT_EQ(selector->kind, NodeKind::Selector) << source;
+      Node own(NodeKind::Selector);
+      std::string text;
+      for (const Node& child : selector->children) {
+        // The region's own selector starts with the class placeholder.
+        if (child.kind == NodeKind::Char && child.value == kNul) continue;
+        own.children.push_back(child);
+        collect_text(child, text);
+      }
+      const Node read = lex_selector(text + "{");
+      EXPECT_EQ(dump(own), dump(read)) << source;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zeviziz
