@@ -134,6 +134,13 @@ const Node* find_child(const Node& node, NodeKind kind) {
 }
 
 std::string property_text(const Node& attribute) {
+  // One Name leaf (the usual case) serialises to its value.
+  const Node* only_name = nullptr;
+  size_t count = 0;
+  for (const Node& child : attribute.children) {
+    if (child.kind == NodeKind::Name && count++ == 0) only_name = &child;
+  }
+  if (count == 1 && only_name->children.empty()) return only_name->value;
   std::vector<Node> names;
   for (const Node& child : attribute.children) {
     if (child.kind == NodeKind::Name) names.push_back(child);
