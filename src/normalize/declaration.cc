@@ -106,6 +106,7 @@ void add_text_piece(Node& value, std::string_view text) {
 // final text and `value` with its pieces.
 void restore_groups(std::string_view text, const std::vector<Node>& groups, std::string& out,
                     Node& value) {
+  value.children.reserve(2 * groups.size() + 1);
   size_t piece = 0;
   size_t i = text.find('\0');
   while (i != std::string_view::npos) {
