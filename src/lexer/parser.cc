@@ -70,14 +70,29 @@ bool is_rule_start(char32_t ch) {
 }
 
 Parser::Parser(std::string_view text, size_t start, Node root, bool emit, bool fast,
-               ScanMemo* scans, const std::vector<std::string>* directive_names)
+               ScanMemo* scans, const std::vector<std::string>* directive_names, RunLog* log)
     : text_(text),
       root_(std::move(root)),
       emit_(emit),
       fast_(fast),
       scans_(scans),
       directive_names_(directive_names),
+      log_(log),
+      name_matcher_(directive_names),
+      keyword_matcher_(&at_rule_keywords()),
+      word_matcher_(&at_rule_words()),
       start_(start) {
+  jump_to(start);
+}
+
+void Parser::restart(size_t start) {
+  path_.clear();
+  depth_ = 0;
+  states_.clear();
+  start_ = start;
+  last_name_ = kNoPos;
+  failure_ = AttemptFailure{};
+  looks_like_region_ = false;
   jump_to(start);
 }
 
@@ -87,7 +102,7 @@ thread_local uint64_t t_steps = 0;
 }  // namespace
 
 uint64_t lexer_steps() {
-  return t_steps;
+  return t_steps + RunLog::replayed();
 }
 
 void Parser::advance() {
@@ -110,15 +125,24 @@ void Parser::take(NodeKind leaf) {
     path_.push_back(leaf);
     append_char(root_, path_, cur_);
     path_.pop_back();
+  } else if (log_ != nullptr) {
+    log_->add(path_, leaf, RunShape::Plain, pos_, pos_ + cur_len_);
   }
   advance();
 }
 
-void Parser::emit(std::initializer_list<NodeKind> leaf, char32_t ch) {
-  if (!emit_) return;
+void Parser::record(std::initializer_list<NodeKind> kinds, size_t begin, size_t end) {
+  if (!emit_ && log_ == nullptr) return;
   const size_t size = path_.size();
-  path_.insert(path_.end(), leaf.begin(), leaf.end());
-  append_char(root_, path_, ch);
+  path_.insert(path_.end(), kinds.begin(), kinds.end());
+  if (emit_) {
+    for (size_t at = begin, length = 0; at < end; at += length) {
+      append_char(root_, path_, decode_char(text_, at, length));
+    }
+  } else {
+    const std::span<const NodeKind> above(path_.data(), path_.size() - 1);
+    log_->add(above, path_.back(), RunShape::Plain, begin, end);
+  }
   path_.resize(size);
 }
 
@@ -181,6 +205,7 @@ bool Parser::take_string(NodeKind leaf) {
     const size_t close = scans_->string_close(pos_);
     if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
     if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
+    if (log_ != nullptr) log_->add(path_, leaf, RunShape::Plain, pos_, close + 1);
     jump_to(close + 1);
     return true;
   }
@@ -203,6 +228,7 @@ bool Parser::take_comment(NodeKind leaf) {
     const size_t close = scans_->comment_close(pos_);
     if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
     if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
+    if (log_ != nullptr) log_->add(path_, leaf, RunShape::Plain, pos_, close + 1);
     jump_to(close + 1);
     return true;
   }
@@ -241,6 +267,10 @@ bool Parser::parse_flat_group(bool parenthesis) {
     const size_t close = scans_->group_close(pos_);
     if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
     if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
+    if (log_ != nullptr) {
+      const RunShape shape = parenthesis ? RunShape::ParenGroup : RunShape::Group;
+      log_->add(path_, NodeKind::Null, shape, pos_, close + 1);
+    }
     jump_to(close + 1);
     return true;
   }
