@@ -87,6 +87,7 @@ Parser::Parser(std::string_view text, size_t start, Node root, bool emit, bool f
 
 void Parser::restart(size_t start) {
   path_.clear();
+  ++path_epoch_;
   depth_ = 0;
   states_.clear();
   start_ = start;
@@ -110,7 +111,17 @@ void Parser::advance() {
   pos_ += cur_len_;
   cur_ = next_;
   cur_len_ = next_len_;
-  next_ = decode_char(text_, pos_ + cur_len_, next_len_);
+  const size_t at = pos_ + cur_len_;
+  if (at < text_.size()) {
+    // Most style text is ASCII other than NUL: no decoding needed.
+    const auto byte = static_cast<unsigned char>(text_[at]);
+    if (byte - 1u < 0x7Fu) {
+      next_ = byte;
+      next_len_ = 1;
+      return;
+    }
+  }
+  next_ = decode_char(text_, at, next_len_);
 }
 
 void Parser::jump_to(size_t pos) {
@@ -126,7 +137,7 @@ void Parser::take(NodeKind leaf) {
     append_char(root_, path_, cur_);
     path_.pop_back();
   } else if (log_ != nullptr) {
-    log_->add(path_, leaf, RunShape::Plain, pos_, pos_ + cur_len_);
+    log_->add(path_, path_epoch_, leaf, RunShape::Plain, pos_, pos_ + cur_len_);
   }
   advance();
 }
@@ -144,6 +155,7 @@ void Parser::record(std::initializer_list<NodeKind> kinds, size_t begin, size_t 
     log_->add(above, path_.back(), RunShape::Plain, begin, end);
   }
   path_.resize(size);
+  ++path_epoch_;
 }
 
 bool Parser::note_state() {
@@ -174,10 +186,12 @@ AttemptFailure Parser::failure() const {
 PathScope::PathScope(Parser& parser, std::initializer_list<NodeKind> kinds)
     : parser_(parser), size_(parser.path_.size()) {
   parser_.path_.insert(parser_.path_.end(), kinds.begin(), kinds.end());
+  ++parser_.path_epoch_;
 }
 
 PathScope::~PathScope() {
   parser_.path_.resize(size_);
+  ++parser_.path_epoch_;
 }
 
 bool Parser::take_name_run(NodeKind leaf) {
@@ -280,6 +294,7 @@ bool Parser::parse_flat_group(bool parenthesis) {
   {
     PathScope value(*this, {});
     if (parenthesis) path_.push_back(NodeKind::Value);
+    ++path_epoch_;
     for (int depth = 1; !(cur_ == close && depth == 1);) {
       bool taken = false;
       if (cur_ == kEndChar || cur_ == kBadChar || !take_atomic_token(NodeKind::Char, taken)) {

@@ -176,6 +176,7 @@ class Parser {
   char32_t next_ = kEndChar;
   Node root_;
   std::vector<NodeKind> path_;
+  uint64_t path_epoch_ = 1;  // changes with every change of path_
   bool emit_;
   bool fast_;
   ScanMemo* scans_;

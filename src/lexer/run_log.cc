@@ -20,21 +20,9 @@
 namespace zeviziz {
 namespace {
 
-constexpr uint32_t kNone = UINT32_MAX;
+constexpr uint32_t kNone = FlatNode::kNone;
 
 thread_local uint64_t t_replayed = 0;
-
-struct FlatNode {
-  size_t begin = 0;
-  size_t end = 0;
-  uint32_t first_child = kNone;
-  uint32_t last_child = kNone;
-  uint32_t next_sibling = kNone;
-  uint32_t child_count = 0;
-  NodeKind kind = NodeKind::Null;
-  bool has_name = false;
-  bool has_declaration = false;
-};
 
 // The character after which a leaf of kind `leaf` may have to start a new
 // node even within one run (0 when none).
@@ -64,8 +52,9 @@ bool ascii_ws(unsigned char c) {
 // The nodes of one region in a flat array, built with append_char's rules.
 class FlatTree {
  public:
-  FlatTree(std::string_view text, NodeKind root_kind) : text_(text) {
-    nodes_.reserve(64);
+  FlatTree(std::string_view text, NodeKind root_kind, std::vector<FlatNode>& nodes)
+      : text_(text), nodes_(nodes) {
+    nodes_.clear();
     nodes_.emplace_back().kind = root_kind;
   }
 
@@ -178,14 +167,15 @@ class FlatTree {
   }
 
   std::string_view text_;
-  std::vector<FlatNode> nodes_;
+  std::vector<FlatNode>& nodes_;
 };
 
 // Cuts the grouped shapes into plain runs for a FlatTree, joining adjacent
 // characters with the same path and leaf.
 class Replayer {
  public:
-  Replayer(std::string_view text, FlatTree& tree) : text_(text), tree_(tree) {}
+  Replayer(std::string_view text, FlatTree& tree, std::vector<NodeKind>& path)
+      : text_(text), tree_(tree), path_(path) {}
 
   void replay(std::span<const NodeKind> path, NodeKind leaf, RunShape shape, size_t begin,
               size_t end) {
@@ -315,7 +305,7 @@ class Replayer {
 
   std::string_view text_;
   FlatTree& tree_;
-  std::vector<NodeKind> path_;
+  std::vector<NodeKind>& path_;
   bool pending_ = false;
   NodeKind pending_leaf_ = NodeKind::Null;
   size_t pending_depth_ = 0;
@@ -328,9 +318,11 @@ class Replayer {
 void RunLog::clear() {
   runs_.clear();
   paths_.clear();
+  epoch_ = 0;
 }
 
 void RunLog::rollback(size_t mark) {
+  epoch_ = 0;
   if (mark >= runs_.size()) return;
   runs_.resize(mark);
   paths_.resize(mark == 0 ? 0 : runs_.back().path_begin + runs_.back().path_size);
@@ -338,6 +330,7 @@ void RunLog::rollback(size_t mark) {
 
 void RunLog::add(std::span<const NodeKind> path, NodeKind leaf, RunShape shape, size_t begin,
                  size_t end) {
+  epoch_ = 0;
   if (begin == end) return;
   bool same_path = false;
   if (!runs_.empty()) {
@@ -361,8 +354,8 @@ void RunLog::add(std::span<const NodeKind> path, NodeKind leaf, RunShape shape, 
 }
 
 Node RunLog::build(std::string_view text, NodeKind root_kind) {
-  FlatTree tree(text, root_kind);
-  Replayer replayer(text, tree);
+  FlatTree tree(text, root_kind, nodes_);
+  Replayer replayer(text, tree, replay_path_);
   for (const Run& run : runs_) {
     const std::span<const NodeKind> path(paths_.data() + run.path_begin, run.path_size);
     replayer.replay(path, run.leaf, run.shape, run.begin, run.end);

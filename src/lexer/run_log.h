@@ -24,6 +24,22 @@ enum class RunShape : uint8_t {
   Value,       // a declaration value: Value(Char, Space, StringValue, groups)
 };
 
+// One node of a tree under construction, in a flat array: its value as a
+// byte range of the source, its first and last child and next sibling as
+// array indexes.
+struct FlatNode {
+  static constexpr uint32_t kNone = UINT32_MAX;
+  size_t begin = 0;
+  size_t end = 0;
+  uint32_t first_child = kNone;
+  uint32_t last_child = kNone;
+  uint32_t next_sibling = kNone;
+  uint32_t child_count = 0;
+  NodeKind kind = NodeKind::Null;
+  bool has_name = false;
+  bool has_declaration = false;
+};
+
 class RunLog {
  public:
   // Forgets every run.
@@ -38,6 +54,21 @@ class RunLog {
   // run that continues the previous one with the same path and leaf extends
   // it.
   void add(std::span<const NodeKind> path, NodeKind leaf, RunShape shape, size_t begin, size_t end);
+  // add() for a caller that numbers its path states: equal `epoch` values
+  // promise an unchanged path, which spares comparing it.
+  void add(std::span<const NodeKind> path, uint64_t epoch, NodeKind leaf, RunShape shape,
+           size_t begin, size_t end) {
+    if (begin == end) return;
+    if (epoch == epoch_ && !runs_.empty() && shape == RunShape::Plain) {
+      Run& last = runs_.back();
+      if (last.shape == RunShape::Plain && last.leaf == leaf && last.end == begin) {
+        last.end = end;
+        return;
+      }
+    }
+    add(path, leaf, shape, begin, end);
+    epoch_ = epoch;
+  }
 
   // Returns the tree below a `root_kind` node that adding every recorded
   // character of `text` one at a time (append_char) would build. The runs
@@ -60,6 +91,10 @@ class RunLog {
 
   std::vector<Run> runs_;
   std::vector<NodeKind> paths_;
+  uint64_t epoch_ = 0;  // the caller's path state of the last run; 0 = none
+  // Buffers of build(), kept between regions.
+  std::vector<FlatNode> nodes_;
+  std::vector<NodeKind> replay_path_;
 };
 
 }  // namespace zeviziz
