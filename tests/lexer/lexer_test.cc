@@ -651,11 +651,12 @@ TEST(Lexer, RepeatedFailingAttemptsGiveTheSameTreeAsPlainReading) {
   }
 }
 
-TEST(Lexer, WorkPerByteStaysBoundedOnFailingAttempts) {
-  // Inputs where many region attempts fail late, at two sizes: the readers'
-  // steps per input byte must stay under the bound and must not grow with
-  // the size. The bound of the first input holds only while failed reader
-  // states are remembered between attempts.
+TEST(Lexer, WorkPerByteStaysBounded) {
+  // Inputs where many region attempts fail late, and inputs whose regions
+  // read completely, at two sizes: the readers' steps per input byte (token
+  // runs turned into nodes included) must stay under the bound and must not
+  // grow with the size. The bound of the first input holds only while failed
+  // reader states are remembered between attempts.
   auto repeat = [](std::string_view unit, int count) {
     std::string text;
     for (int i = 0; i < count; ++i) text += unit;
@@ -673,6 +674,10 @@ TEST(Lexer, WorkPerByteStaysBoundedOnFailingAttempts) {
       {[&](int n) { return r(" !{a{", n) + "b:c" + r("}", n - 1) + " !{d:e}"; }, 0.5},
       {[&](int n) { return r(" !{--a:b ", n) + r("}", n + 1); }, 0.5},
       {[&](int n) { return r(" !{a b{c:d}", n) + r("e{", n); }, 0.5},
+      // Regions that read completely: each is read once, and its token runs
+      // become nodes once.
+      {[&](int n) { return r("<a class=\"x !{a:b;c:(d e) 'f'} !:hover>x{g:h} y\">", n); }, 1.1},
+      {[&](int n) { return " !{" + r("a b{c:d} @media print{e:f}", n) + "}"; }, 2.0},
   };
   const Lexer lexer = default_lexer();
   for (size_t i = 0; i < std::size(cases); ++i) {
