@@ -651,6 +651,31 @@ TEST(Lexer, RepeatedFailingAttemptsGiveTheSameTreeAsPlainReading) {
   }
 }
 
+TEST(Lexer, TokenRunsBuildTheSameTreeAsPlainReading) {
+  // Runs that cross the places where a character starts a new node, and
+  // grouped constructs taken apart after the region has read.
+  const std::vector<std::string> inputs = {
+      "!.a\\.b.c#d#e{x:y}",
+      "! *.a{b:c}",
+      "!{a::before::after{b:c} &&{d:e} *{f:g}}",
+      "! [a=b][c='d'] [e]{f:g}",
+      "!{a:(b)(c) [d e][f] \"g\"'h' /*i*/ \\j\\\xc3\xa9 k\xc2\xa0l}",
+      "!{--a:url(\"b)c\") calc(1px + (2px * 3)) {d} e;f:}",
+      "!at(x (y) \"z)\")!{a:b}",
+      "!@media (a:b) and (c:d)@supports (e:f){g:h}",
+      "!{a /* b */ \t c > /* d */ e{f:g}}",
+      "!{:is(a , b) :not( .c )>d:nth-child( 2n+1 of .e ){f:g}}",
+      "!:x(a(b)c)::y{d:e}",
+      "!{a:b\xe2\x80\x83"
+      "c;;; /* x */ }",
+  };
+  for (const std::string& text : inputs) {
+    ASSERT_EQ(lex(default_lexer(), text).children.at(0).kind, NodeKind::Velt) << text;
+    check_invariants(default_lexer(), text);
+    if (HasFatalFailure()) return;
+  }
+}
+
 TEST(Lexer, WorkPerByteStaysBounded) {
   // Inputs where many region attempts fail late, and inputs whose regions
   // read completely, at two sizes: the readers' steps per input byte (token
