@@ -262,11 +262,24 @@ Node lex(const Lexer& lexer, std::string_view text, LexTrace& trace) {
   return lex_text(lexer, text, true, &trace);
 }
 
-Node lex_selector(std::string_view text) {
+Node lex_selector_text(std::string_view text, bool logged) {
   ScanMemo scans(text, false);
-  Parser parser(text, 0, Node(NodeKind::Selector), true, false, &scans, nullptr);
+  if (!logged) {
+    Parser parser(text, 0, Node(NodeKind::Selector), true, false, &scans, nullptr);
+    parser.parse_selector_list(SelectorMode::Nested);
+    return std::move(parser.root());
+  }
+  // A reader that is not fast logs every character it takes, so the runs
+  // read up to a failure give the same partial tree.
+  thread_local RunLog log;
+  log.clear();
+  Parser parser(text, 0, Node(), false, false, &scans, nullptr, &log);
   parser.parse_selector_list(SelectorMode::Nested);
-  return std::move(parser.root());
+  return log.build(text, NodeKind::Selector);
+}
+
+Node lex_selector(std::string_view text) {
+  return lex_selector_text(text, true);
 }
 
 std::optional<std::vector<std::string>> read_at_rule_preludes(std::string_view text) {

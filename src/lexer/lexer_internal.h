@@ -13,4 +13,8 @@ namespace zeviziz {
 // With `trace`, also records region offsets and, for fast readings, misses.
 Node lex_text(const Lexer& lexer, std::string_view text, bool fast, LexTrace* trace = nullptr);
 
+// lex_selector() building its tree from token runs (`logged`) or character by
+// character; the trees are the same.
+Node lex_selector_text(std::string_view text, bool logged);
+
 }  // namespace zeviziz

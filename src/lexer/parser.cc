@@ -194,23 +194,43 @@ PathScope::~PathScope() {
   ++parser_.path_epoch_;
 }
 
+// Both runs are recorded as one token run: read first, then logged whole.
 bool Parser::take_name_run(NodeKind leaf) {
   const size_t start = pos_;
-  while (true) {
-    if (is_name_char(cur_)) {
-      take(leaf);
-    } else if (cur_ == U'\\' && is_escapable(next_)) {
-      take(leaf);
-      take(leaf);
-    } else {
-      return pos_ != start;
+  if (emit_) {
+    while (true) {
+      if (is_name_char(cur_)) {
+        take(leaf);
+      } else if (cur_ == U'\\' && is_escapable(next_)) {
+        take(leaf);
+        take(leaf);
+      } else {
+        return pos_ != start;
+      }
     }
   }
+  while (true) {
+    if (is_name_char(cur_)) {
+      advance();
+    } else if (cur_ == U'\\' && is_escapable(next_)) {
+      advance();
+      advance();
+    } else {
+      break;
+    }
+  }
+  if (log_ != nullptr) log_->add(path_, path_epoch_, leaf, RunShape::Plain, start, pos_);
+  return pos_ != start;
 }
 
 bool Parser::take_white_space(NodeKind leaf) {
   const size_t start = pos_;
-  while (is_ws(cur_)) take(leaf);
+  if (emit_) {
+    while (is_ws(cur_)) take(leaf);
+    return pos_ != start;
+  }
+  while (is_ws(cur_)) advance();
+  if (log_ != nullptr) log_->add(path_, path_epoch_, leaf, RunShape::Plain, start, pos_);
   return pos_ != start;
 }
 

@@ -71,9 +71,9 @@ class RunLog {
   }
 
   // Returns the tree below a `root_kind` node that adding every recorded
-  // character of `text` one at a time (append_char) would build. The runs
-  // must come from a complete reading of `text`: groups close, values end,
-  // and no NUL or malformed UTF-8 inside.
+  // character of `text` one at a time (append_char) would build. Runs of
+  // shapes other than Plain must come from a complete reading of `text`:
+  // groups close, values end, and no NUL or malformed UTF-8 inside.
   Node build(std::string_view text, NodeKind root_kind);
 
   // The number of runs replayed by build() on the calling thread so far.
