@@ -60,8 +60,9 @@ class FlatTree {
 
   // Adds bytes [begin, end) as characters of the leaf `leaf` below `path`.
   void append(std::span<const NodeKind> path, NodeKind leaf, size_t begin, size_t end) {
-    size_t length = 0;
-    char32_t ch = decode_char(text_, begin, length);
+    size_t length = 1;
+    char32_t ch = static_cast<unsigned char>(text_[begin]);
+    if (ch >= 0x80) ch = decode_char(text_, begin, length);
     uint32_t leaf_node = walk(path, leaf, ch);
     extend(leaf_node, begin, begin + length);
     const char32_t split = splitting_char(leaf);
@@ -179,11 +180,14 @@ class Replayer {
 
   void replay(std::span<const NodeKind> path, NodeKind leaf, RunShape shape, size_t begin,
               size_t end) {
+    if (shape == RunShape::Plain) {
+      tree_.append(path, leaf, begin, end);
+      return;
+    }
     path_.assign(path.begin(), path.end());
     switch (shape) {
       case RunShape::Plain:
-        tree_.append(path, leaf, begin, end);
-        return;
+        break;
       case RunShape::Group:
       case RunShape::ParenGroup:
         group(shape == RunShape::ParenGroup, begin);
