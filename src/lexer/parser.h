@@ -10,9 +10,10 @@
 //   in states known to fail, and records the block states it passes so a
 //   failed attempt can teach later ones. A fast reader succeeds exactly when
 //   a build reader would, and ends at the same position;
-// - logging (fast with a RunLog): also records what it reads as token runs,
-//   the jumped-over constructs as one run each, so that the tree a build
-//   reader would emit can be made from the log once the region is complete.
+// - logging (check or fast, with a RunLog): also records what it reads as
+//   token runs (a fast reader the jumped-over constructs as one run each), so
+//   that the tree a build reader would emit can be made from the log once the
+//   reading is over.
 #pragma once
 
 #include <cstdint>
@@ -76,7 +77,8 @@ class Parser {
   // Reads `text` from byte `start`. `emit` builds the tree into `root`;
   // `scans` is used for look-aheads; `fast` enables the memo shortcuts
   // (`scans` must then remember). `directive_names` may be null when no
-  // region is read. A fast reader with `log` records its token runs there.
+  // region is read. A reader that does not emit records its token runs in
+  // `log` when given.
   Parser(std::string_view text, size_t start, Node root, bool emit, bool fast, ScanMemo* scans,
          const std::vector<std::string>* directive_names, RunLog* log = nullptr);
 

@@ -234,17 +234,20 @@ class Replayer {
 
   // Puts the string, comment or escape at `pos` (strings as `string_leaf`,
   // the others as Char) and returns the byte after it, or `pos` when none
-  // starts there.
+  // starts there. The reading has checked that each closes; the scans stay
+  // within the text regardless.
   size_t atomic(size_t pos, NodeKind string_leaf) {
+    const size_t size = text_.size();
     const char c = text_[pos];
     size_t end = pos;
     if (c == '"' || c == '\'') {
       end = pos + 1;
-      while (text_[end] != c) end += text_[end] == '\\' ? 2 : 1;
-      ++end;
+      while (end < size && text_[end] != c) end += text_[end] == '\\' ? 2 : 1;
+      end = std::min(end + 1, size);
       put(string_leaf, pos, end);
-    } else if (c == '/' && pos + 1 < text_.size() && text_[pos + 1] == '*') {
-      end = text_.find("*/", pos + 2) + 2;
+    } else if (c == '/' && pos + 1 < size && text_[pos + 1] == '*') {
+      const size_t star = text_.find("*/", pos + 2);
+      end = star == std::string_view::npos ? size : star + 2;
       put(NodeKind::Char, pos, end);
     } else if (c == '\\') {
       size_t length = 0;
@@ -274,7 +277,7 @@ class Replayer {
     put(parenthesis ? NodeKind::Open : NodeKind::Char, pos, pos + 1);
     if (parenthesis) push(NodeKind::Value);
     ++pos;
-    for (int depth = 1; !(text_[pos] == close && depth == 1);) {
+    for (int depth = 1; pos < text_.size() && !(text_[pos] == close && depth == 1);) {
       const size_t after = atomic(pos, NodeKind::Char);
       if (after != pos) {
         pos = after;
@@ -284,6 +287,7 @@ class Replayer {
       pos = character(pos);
     }
     if (parenthesis) pop();
+    if (pos == text_.size()) return pos;
     put(parenthesis ? NodeKind::Close : NodeKind::Char, pos, pos + 1);
     return pos + 1;
   }
@@ -347,11 +351,11 @@ void RunLog::add(std::span<const NodeKind> path, NodeKind leaf, RunShape shape, 
       return;
     }
   }
-  uint32_t path_begin = 0;
+  size_t path_begin = 0;
   if (same_path) {
     path_begin = runs_.back().path_begin;
   } else {
-    path_begin = static_cast<uint32_t>(paths_.size());
+    path_begin = paths_.size();
     paths_.insert(paths_.end(), path.begin(), path.end());
   }
   runs_.push_back(Run{begin, end, path_begin, static_cast<uint32_t>(path.size()), leaf, shape});

@@ -83,7 +83,7 @@ class RunLog {
   struct Run {
     size_t begin;
     size_t end;
-    uint32_t path_begin;
+    size_t path_begin;
     uint32_t path_size;
     NodeKind leaf;
     RunShape shape;
