@@ -1,11 +1,33 @@
 // Lexer throughput: plain template text, text dense with regions, and inputs
-// where every "!" starts an attempt that fails late.
+// where every "!" starts an attempt that fails late. Also reports the heap
+// allocations per style region found (tree included).
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <string_view>
 
 #include "lexer/lexer.h"
+
+namespace {
+std::atomic<uint64_t> g_allocations{0};
+}  // namespace
+
+void* operator new(size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+// The counting operator new takes its memory from malloc.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
 
 namespace zeviziz {
 namespace {
@@ -21,11 +43,22 @@ std::string repeat(std::string_view unit, size_t size) {
 
 void run(benchmark::State& state, const std::string& text) {
   const Lexer lexer = new_lexer({"at", "copy", "id"});
+  uint64_t allocations = 0;
+  size_t regions = 0;
   for (auto _ : state) {
+    const uint64_t before = g_allocations.load();
     Node tree = lex(lexer, text);
+    allocations += g_allocations.load() - before;
+    regions = 0;
+    for (const Node& child : tree.children) regions += child.kind == NodeKind::Velt ? 1 : 0;
     benchmark::DoNotOptimize(tree);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  if (regions != 0) {
+    state.counters["allocs_per_region"] = static_cast<double>(allocations) /
+                                          static_cast<double>(state.iterations()) /
+                                          static_cast<double>(regions);
+  }
 }
 
 // The same with the trace the build asks for: region offsets and, for every

@@ -1,9 +1,10 @@
 // libFuzzer target for the lexer (not built by default). Build with
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
 //     fuzz/lexer_fuzz.cc src/lexer/*.cc src/base/unicode.cc -o lexer_fuzz
-// Checks that the tree gives back the input, that the fast first reading
-// agrees with plain reading and with the traced reading, that the trace is
-// consistent, and that the other entry points do not crash.
+// Checks that the tree gives back the input, that the single reading (token
+// runs) agrees with plain reading and with the traced reading, that the
+// trace is consistent, that lex_selector from token runs agrees with its
+// plain reading, and that the other entry points do not crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -47,7 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (miss.offset > size || miss.reason.empty()) std::abort();
     }
   }
-  (void)lex_selector(text);
+  std::string d, e;
+  dump(lex_selector_text(text, true), d);
+  dump(lex_selector_text(text, false), e);
+  if (d != e) std::abort();
   (void)read_at_rule_preludes(text);
   return 0;
 }

@@ -18,10 +18,6 @@ namespace {
 
 enum Keyword : size_t { kMedia, kSupports, kContainer, kLayer, kStartingStyle, kScope };
 
-const std::vector<std::string> kKeywords = {"media", "supports",       "container",
-                                            "layer", "starting-style", "scope"};
-const std::vector<std::string> kWords = {"and", "to"};
-
 // Prelude states: after a part, and after white space that follows it.
 enum State : int {
   kAfterKeyword,
@@ -80,8 +76,19 @@ int after_white_space(int state) {
 
 }  // namespace
 
+const std::vector<std::string>& at_rule_keywords() {
+  static const std::vector<std::string> keywords = {"media", "supports",       "container",
+                                                    "layer", "starting-style", "scope"};
+  return keywords;
+}
+
+const std::vector<std::string>& at_rule_words() {
+  static const std::vector<std::string> words = {"and", "to"};
+  return words;
+}
+
 bool Parser::parse_at_keyword(size_t& keyword) {
-  ExactMatcher matcher(&kKeywords);
+  ExactMatcher& matcher = keyword_matcher_;
   while (true) {
     const MatchResult result = matcher.feed(cur_, next_);
     if (result == MatchResult::Fail) return false;
@@ -103,7 +110,7 @@ bool Parser::take_at_name() {
 // Reads "and" or "to" where the state allows it.
 bool Parser::take_at_word(size_t keyword, int& state, int& conditions, bool& has_limit) {
   const bool is_and = cur_ == U'a';
-  ExactMatcher matcher(&kWords);
+  ExactMatcher& matcher = word_matcher_;
   while (true) {
     const MatchResult result = matcher.feed(cur_, next_);
     if (result == MatchResult::Fail) return false;

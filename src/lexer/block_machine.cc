@@ -133,6 +133,7 @@ bool Parser::parse_value() {
     if (end == kNoPos) return false;
     if (scans_->has_bad(pos_, end)) return fail(MissKind::BadText, pos_);
     if (known_failure(end)) return false;
+    if (log_ != nullptr) log_->add(path_, NodeKind::Null, RunShape::Value, pos_, end);
     jump_to(end);
     return true;
   }

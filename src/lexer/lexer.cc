@@ -3,15 +3,17 @@
 // points that reuse single machines: lex_selector and read_at_rule_preludes.
 //
 // lex() jumps from one candidate "!" to the next with a byte search, so plain
-// text costs a memchr. Each candidate is first read by a fast reader that
-// builds nothing and uses the shared ScanMemo; only a region that reads
-// completely is read again to build its tree. Failed attempts record the
-// block states they passed, so later attempts that reach the same state stop
-// at once: together with the memo's group and item answers this keeps runs
-// of unclosed regions linear. A failed attempt also records why it failed
-// (the first failing site names a reason and a position; a state known to
-// fail hands on the reason recorded with it), so describing a miss costs
-// nothing beyond the attempt itself.
+// text costs a memchr. Each candidate is read once by a reader that uses the
+// shared ScanMemo to jump over groups, strings, comments and declaration
+// values, and records what it reads as token runs (run_log.h); only when the
+// region reads completely are the runs turned into its tree, and on failure
+// they are dropped back to the mark taken at the "!". Failed attempts record
+// the block states they passed, so later attempts that reach the same state
+// stop at once: together with the memo's group and item answers this keeps
+// runs of unclosed regions linear. A failed attempt also records why it
+// failed (the first failing site names a reason and a position; a state
+// known to fail hands on the reason recorded with it), so describing a miss
+// costs nothing beyond the attempt itself.
 #include "lexer/lexer.h"
 
 #include <optional>
@@ -58,46 +60,63 @@ bool preceded_by_ws(std::string_view text, size_t pos) {
   return start + length == pos && is_ws(ch);
 }
 
-void flush_text(Node& root, std::string_view text) {
-  std::string buffer(text);
-  push_text(root, buffer);
-}
-
-// Reads the region at `bang`; on success sets `velt` and `end` (the byte
-// after the region).
-// The scans of one lex call: the remembering memo of the fast readers and
-// the plain scans of the building readers, made on first use.
+// The scans of one lex call: the remembering memo and the reader of the
+// fast reading with its run log, and the plain scans of building readers,
+// made on first use and kept for every attempt.
 struct LexScans {
   std::optional<ScanMemo> memo;
   std::optional<ScanMemo> plain;
+  std::optional<Parser> reader;
+  RunLog log;
 };
 
-// With `misses`, a failed attempt that looked like a region is described
-// there.
-bool read_region(std::string_view text, size_t bang, const std::vector<std::string>& names,
-                 LexScans& scans, bool fast, Node& velt, size_t& end,
-                 std::vector<RegionMiss>* misses) {
-  size_t expected = kNoPos;
-  if (fast) {
-    if (!scans.memo) scans.memo.emplace(text, true);
-    Parser probe(text, bang, Node(NodeKind::Velt), false, true, &*scans.memo, &names);
-    if (!probe.parse_region()) {
-      const AttemptFailure failure = probe.failure();
-      scans.memo->mark_failed(probe.states(), failure);
-      if (misses != nullptr && probe.looks_like_region()) {
-        misses->push_back(RegionMiss{failure.at, describe_miss(text, failure)});
-      }
-      return false;
-    }
-    expected = probe.pos();
+// Reads the region at `bang` once, recording token runs; on success builds
+// `velt` from them and sets `end` (the byte after the region). On failure
+// the runs are dropped and the states passed are remembered as failing; with
+// `misses`, a failed attempt that looked like a region is described there.
+bool read_region_once(std::string_view text, size_t bang, const std::vector<std::string>& names,
+                      LexScans& scans, Node& velt, size_t& end, std::vector<RegionMiss>* misses) {
+  if (!scans.memo) scans.memo.emplace(text, true);
+  if (scans.reader) {
+    scans.reader->restart(bang);
+  } else {
+    scans.reader.emplace(text, bang, Node(), false, true, &*scans.memo, &names, &scans.log);
   }
+  Parser& reader = *scans.reader;
+  const size_t mark = scans.log.mark();
+  if (!reader.parse_region()) {
+    scans.log.rollback(mark);
+    const AttemptFailure failure = reader.failure();
+    scans.memo->mark_failed(reader.states(), failure);
+    if (misses != nullptr && reader.looks_like_region()) {
+      misses->push_back(RegionMiss{failure.at, describe_miss(text, failure)});
+    }
+    return false;
+  }
+  velt = scans.log.build(text, NodeKind::Velt);
+  scans.log.rollback(mark);
+  end = reader.pos();
+  return true;
+}
+
+// The plain reading: one building reader scanning character by character.
+bool read_region_plain(std::string_view text, size_t bang, const std::vector<std::string>& names,
+                       LexScans& scans, Node& velt, size_t& end) {
   if (!scans.plain) scans.plain.emplace(text, false);
   Parser builder(text, bang, Node(NodeKind::Velt), true, false, &*scans.plain, &names);
   if (!builder.parse_region()) return false;
-  if (fast && builder.pos() != expected) return false;
   velt = std::move(builder.root());
   end = builder.pos();
   return true;
+}
+
+void flush_text(Node& root, std::string_view text) {
+  if (text.empty()) return;
+  if (!root.children.empty() && root.children.back().kind == NodeKind::Text) {
+    root.children.back().value += text;
+  } else {
+    root.children.emplace_back(NodeKind::Text, std::string(text));
+  }
 }
 
 }  // namespace
@@ -109,7 +128,7 @@ bool Parser::parse_directive_name() {
     while (is_directive_char(cur_)) take(NodeKind::Name);
     return true;
   }
-  ExactMatcher matcher(directive_names_);
+  ExactMatcher& matcher = name_matcher_;
   while (true) {
     const MatchResult result = matcher.feed(cur_, next_);
     if (result == MatchResult::Fail) return false;
@@ -221,10 +240,11 @@ Node lex_text(const Lexer& lexer, std::string_view text, bool fast, LexTrace* tr
     if (bang != 0 && !preceded_by_ws(text, bang)) continue;
     Node velt;
     size_t end = 0;
-    if (!read_region(text, bang, lexer.directive_names(), scans, fast, velt, end,
-                     trace != nullptr ? &trace->misses : nullptr)) {
-      continue;
-    }
+    const bool found =
+        fast ? read_region_once(text, bang, lexer.directive_names(), scans, velt, end,
+                                trace != nullptr ? &trace->misses : nullptr)
+             : read_region_plain(text, bang, lexer.directive_names(), scans, velt, end);
+    if (!found) continue;
     if (trace != nullptr) trace->regions.push_back(bang);
     flush_text(root, text.substr(plain_start, bang - plain_start));
     root.children.push_back(std::move(velt));
@@ -242,11 +262,24 @@ Node lex(const Lexer& lexer, std::string_view text, LexTrace& trace) {
   return lex_text(lexer, text, true, &trace);
 }
 
-Node lex_selector(std::string_view text) {
+Node lex_selector_text(std::string_view text, bool logged) {
   ScanMemo scans(text, false);
-  Parser parser(text, 0, Node(NodeKind::Selector), true, false, &scans, nullptr);
+  if (!logged) {
+    Parser parser(text, 0, Node(NodeKind::Selector), true, false, &scans, nullptr);
+    parser.parse_selector_list(SelectorMode::Nested);
+    return std::move(parser.root());
+  }
+  // A reader that is not fast logs every character it takes, so the runs
+  // read up to a failure give the same partial tree.
+  thread_local RunLog log;
+  log.clear();
+  Parser parser(text, 0, Node(), false, false, &scans, nullptr, &log);
   parser.parse_selector_list(SelectorMode::Nested);
-  return std::move(parser.root());
+  return log.build(text, NodeKind::Selector);
+}
+
+Node lex_selector(std::string_view text) {
+  return lex_selector_text(text, true);
 }
 
 std::optional<std::vector<std::string>> read_at_rule_preludes(std::string_view text) {

@@ -141,10 +141,11 @@ Node lex_selector(std::string_view text);
 // Returns nullopt when the text does not read completely that way.
 std::optional<std::vector<std::string>> read_at_rule_preludes(std::string_view text);
 
-// The number of steps (characters read one by one, or jumps over text the
-// scans already know) the lexer's readers have taken on the calling thread
-// so far. Lexing is linear in the text size; tests bound the steps per input
-// byte on inputs that make many region attempts fail late.
+// The number of steps (characters read one by one, jumps over text the scans
+// already know, and token runs turned into nodes) the lexer's readers have
+// taken on the calling thread so far. Lexing is linear in the text size;
+// tests bound the steps per input byte on inputs that make many region
+// attempts fail late.
 uint64_t lexer_steps();
 
 }  // namespace zeviziz

@@ -70,14 +70,30 @@ bool is_rule_start(char32_t ch) {
 }
 
 Parser::Parser(std::string_view text, size_t start, Node root, bool emit, bool fast,
-               ScanMemo* scans, const std::vector<std::string>* directive_names)
+               ScanMemo* scans, const std::vector<std::string>* directive_names, RunLog* log)
     : text_(text),
       root_(std::move(root)),
       emit_(emit),
       fast_(fast),
       scans_(scans),
       directive_names_(directive_names),
+      log_(log),
+      name_matcher_(directive_names),
+      keyword_matcher_(&at_rule_keywords()),
+      word_matcher_(&at_rule_words()),
       start_(start) {
+  jump_to(start);
+}
+
+void Parser::restart(size_t start) {
+  path_.clear();
+  ++path_epoch_;
+  depth_ = 0;
+  states_.clear();
+  start_ = start;
+  last_name_ = kNoPos;
+  failure_ = AttemptFailure{};
+  looks_like_region_ = false;
   jump_to(start);
 }
 
@@ -87,7 +103,7 @@ thread_local uint64_t t_steps = 0;
 }  // namespace
 
 uint64_t lexer_steps() {
-  return t_steps;
+  return t_steps + RunLog::replayed();
 }
 
 void Parser::advance() {
@@ -95,7 +111,17 @@ void Parser::advance() {
   pos_ += cur_len_;
   cur_ = next_;
   cur_len_ = next_len_;
-  next_ = decode_char(text_, pos_ + cur_len_, next_len_);
+  const size_t at = pos_ + cur_len_;
+  if (at < text_.size()) {
+    // Most style text is ASCII other than NUL: no decoding needed.
+    const auto byte = static_cast<unsigned char>(text_[at]);
+    if (byte - 1u < 0x7Fu) {
+      next_ = byte;
+      next_len_ = 1;
+      return;
+    }
+  }
+  next_ = decode_char(text_, at, next_len_);
 }
 
 void Parser::jump_to(size_t pos) {
@@ -110,16 +136,26 @@ void Parser::take(NodeKind leaf) {
     path_.push_back(leaf);
     append_char(root_, path_, cur_);
     path_.pop_back();
+  } else if (log_ != nullptr) {
+    log_->add(path_, path_epoch_, leaf, RunShape::Plain, pos_, pos_ + cur_len_);
   }
   advance();
 }
 
-void Parser::emit(std::initializer_list<NodeKind> leaf, char32_t ch) {
-  if (!emit_) return;
+void Parser::record(std::initializer_list<NodeKind> kinds, size_t begin, size_t end) {
+  if (!emit_ && log_ == nullptr) return;
   const size_t size = path_.size();
-  path_.insert(path_.end(), leaf.begin(), leaf.end());
-  append_char(root_, path_, ch);
+  path_.insert(path_.end(), kinds.begin(), kinds.end());
+  if (emit_) {
+    for (size_t at = begin, length = 0; at < end; at += length) {
+      append_char(root_, path_, decode_char(text_, at, length));
+    }
+  } else {
+    const std::span<const NodeKind> above(path_.data(), path_.size() - 1);
+    log_->add(above, path_.back(), RunShape::Plain, begin, end);
+  }
   path_.resize(size);
+  ++path_epoch_;
 }
 
 bool Parser::note_state() {
@@ -150,29 +186,51 @@ AttemptFailure Parser::failure() const {
 PathScope::PathScope(Parser& parser, std::initializer_list<NodeKind> kinds)
     : parser_(parser), size_(parser.path_.size()) {
   parser_.path_.insert(parser_.path_.end(), kinds.begin(), kinds.end());
+  ++parser_.path_epoch_;
 }
 
 PathScope::~PathScope() {
   parser_.path_.resize(size_);
+  ++parser_.path_epoch_;
 }
 
+// Both runs are recorded as one token run: read first, then logged whole.
 bool Parser::take_name_run(NodeKind leaf) {
   const size_t start = pos_;
-  while (true) {
-    if (is_name_char(cur_)) {
-      take(leaf);
-    } else if (cur_ == U'\\' && is_escapable(next_)) {
-      take(leaf);
-      take(leaf);
-    } else {
-      return pos_ != start;
+  if (emit_) {
+    while (true) {
+      if (is_name_char(cur_)) {
+        take(leaf);
+      } else if (cur_ == U'\\' && is_escapable(next_)) {
+        take(leaf);
+        take(leaf);
+      } else {
+        return pos_ != start;
+      }
     }
   }
+  while (true) {
+    if (is_name_char(cur_)) {
+      advance();
+    } else if (cur_ == U'\\' && is_escapable(next_)) {
+      advance();
+      advance();
+    } else {
+      break;
+    }
+  }
+  if (log_ != nullptr) log_->add(path_, path_epoch_, leaf, RunShape::Plain, start, pos_);
+  return pos_ != start;
 }
 
 bool Parser::take_white_space(NodeKind leaf) {
   const size_t start = pos_;
-  while (is_ws(cur_)) take(leaf);
+  if (emit_) {
+    while (is_ws(cur_)) take(leaf);
+    return pos_ != start;
+  }
+  while (is_ws(cur_)) advance();
+  if (log_ != nullptr) log_->add(path_, path_epoch_, leaf, RunShape::Plain, start, pos_);
   return pos_ != start;
 }
 
@@ -181,6 +239,7 @@ bool Parser::take_string(NodeKind leaf) {
     const size_t close = scans_->string_close(pos_);
     if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
     if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
+    if (log_ != nullptr) log_->add(path_, leaf, RunShape::Plain, pos_, close + 1);
     jump_to(close + 1);
     return true;
   }
@@ -203,6 +262,7 @@ bool Parser::take_comment(NodeKind leaf) {
     const size_t close = scans_->comment_close(pos_);
     if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
     if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
+    if (log_ != nullptr) log_->add(path_, leaf, RunShape::Plain, pos_, close + 1);
     jump_to(close + 1);
     return true;
   }
@@ -241,6 +301,10 @@ bool Parser::parse_flat_group(bool parenthesis) {
     const size_t close = scans_->group_close(pos_);
     if (close == kNoPos) return fail(MissKind::Unclosed, pos_);
     if (scans_->has_bad(pos_, close)) return fail(MissKind::BadText, pos_);
+    if (log_ != nullptr) {
+      const RunShape shape = parenthesis ? RunShape::ParenGroup : RunShape::Group;
+      log_->add(path_, NodeKind::Null, shape, pos_, close + 1);
+    }
     jump_to(close + 1);
     return true;
   }
@@ -250,6 +314,7 @@ bool Parser::parse_flat_group(bool parenthesis) {
   {
     PathScope value(*this, {});
     if (parenthesis) path_.push_back(NodeKind::Value);
+    ++path_epoch_;
     for (int depth = 1; !(cur_ == close && depth == 1);) {
       bool taken = false;
       if (cur_ == kEndChar || cur_ == kBadChar || !take_atomic_token(NodeKind::Char, taken)) {

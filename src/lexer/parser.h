@@ -2,14 +2,18 @@
 // one character at a time with one character of lookahead and emits every
 // character it consumes with its kind path (append_char). Lexer-internal.
 //
-// A reader runs in one of three ways:
+// A reader runs in one of four ways:
 // - build: emits every character into `root`, scanning char by char;
 // - check: the same without emitting;
 // - fast (check with a remembering ScanMemo): jumps over groups, strings,
 //   comments and declaration values whose extent the memo knows, stops early
 //   in states known to fail, and records the block states it passes so a
 //   failed attempt can teach later ones. A fast reader succeeds exactly when
-//   a build reader would, and ends at the same position.
+//   a build reader would, and ends at the same position;
+// - logging (check or fast, with a RunLog): also records what it reads as
+//   token runs (a fast reader the jumped-over constructs as one run each), so
+//   that the tree a build reader would emit can be made from the log once the
+//   reading is over.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +24,7 @@
 
 #include "lexer/exact_matcher.h"
 #include "lexer/node.h"
+#include "lexer/run_log.h"
 #include "lexer/scan_memo.h"
 
 namespace zeviziz {
@@ -52,6 +57,10 @@ enum class MissKind : uint8_t {
   BadText,           // malformed UTF-8 inside the region
 };
 
+// The at-rule keywords and the words of at-rule preludes ("and", "to").
+const std::vector<std::string>& at_rule_keywords();
+const std::vector<std::string>& at_rule_words();
+
 // Character classes of the style syntax.
 bool is_ws(char32_t ch);
 bool is_ascii_letter(char32_t ch);
@@ -68,9 +77,14 @@ class Parser {
   // Reads `text` from byte `start`. `emit` builds the tree into `root`;
   // `scans` is used for look-aheads; `fast` enables the memo shortcuts
   // (`scans` must then remember). `directive_names` may be null when no
-  // region is read.
+  // region is read. A reader that does not emit records its token runs in
+  // `log` when given.
   Parser(std::string_view text, size_t start, Node root, bool emit, bool fast, ScanMemo* scans,
-         const std::vector<std::string>* directive_names);
+         const std::vector<std::string>* directive_names, RunLog* log = nullptr);
+
+  // Starts over at byte `start` of the same text, as if newly made, keeping
+  // the buffers it has grown.
+  void restart(size_t start);
 
   // Reads one region at "!"; true when it completes and is followed by white
   // space or the end of the text. The root must be a Velt node.
@@ -103,7 +117,9 @@ class Parser {
   void advance();
   void jump_to(size_t pos);
   void take(NodeKind leaf);
-  void emit(std::initializer_list<NodeKind> leaf, char32_t ch);
+  // Emits or records bytes [begin, end) with `kinds` (the last one the
+  // leaf) below the current path.
+  void record(std::initializer_list<NodeKind> kinds, size_t begin, size_t end);
   bool note_state();
   // Records why the attempt fails (the first reason given wins); returns
   // false so failing sites can `return fail(...)`.
@@ -162,10 +178,15 @@ class Parser {
   char32_t next_ = kEndChar;
   Node root_;
   std::vector<NodeKind> path_;
+  uint64_t path_epoch_ = 1;  // changes with every change of path_
   bool emit_;
   bool fast_;
   ScanMemo* scans_;
   const std::vector<std::string>* directive_names_;
+  RunLog* log_;
+  ExactMatcher name_matcher_;
+  ExactMatcher keyword_matcher_;
+  ExactMatcher word_matcher_;
   int depth_ = 0;
   std::vector<uint64_t> states_;
   size_t start_ = 0;           // where the reader started (the trigger)

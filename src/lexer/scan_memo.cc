@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 
 #include "base/unicode.h"
 
@@ -341,10 +342,25 @@ size_t ScanMemo::top_scan(size_t from, bool braces_nest) {
   return result;
 }
 
+namespace {
+
+// True when the eight bytes at `at` are all ASCII and none is NUL.
+bool plain_ascii_word(const char* at) {
+  constexpr uint64_t kLow = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return ((word | ((word - kLow) & ~word)) & kHigh) == 0;
+}
+
+}  // namespace
+
 bool ScanMemo::has_bad(size_t from, size_t to) {
   if (!bad_known_) {
     bad_known_ = true;
     for (size_t pos = 0, length = 0; pos < text_.size(); pos += length) {
+      while (pos + 8 <= text_.size() && plain_ascii_word(text_.data() + pos)) pos += 8;
+      if (pos >= text_.size()) break;
       if (decode_char(text_, pos, length) == kBadChar) bad_.push_back(pos);
     }
   }

@@ -31,9 +31,15 @@ bool is_combinator_char(char32_t ch) {
 
 }  // namespace
 
+// The pieces of a gap are kept only when the tree is built or recorded:
+// white-space runs and comments, in order.
 struct Parser::Gap {
-  std::u32string chars;  // kept only when the tree is built
-  std::vector<bool> white;
+  struct Piece {
+    size_t begin;
+    size_t end;
+    bool white;
+  };
+  std::vector<Piece> pieces;
   bool has_white_space = false;
 };
 
@@ -227,45 +233,48 @@ bool Parser::parse_nth_argument() {
 
 // Gathers white space and comments.
 bool Parser::read_gap(Gap& gap) {
+  const bool keep = emit_ || log_ != nullptr;
   while (true) {
     if (is_ws(cur_)) {
       gap.has_white_space = true;
-      if (emit_) {
-        gap.chars.push_back(cur_);
-        gap.white.push_back(true);
+      if (keep) {
+        if (!gap.pieces.empty() && gap.pieces.back().white && gap.pieces.back().end == pos_) {
+          gap.pieces.back().end = pos_ + cur_len_;
+        } else {
+          gap.pieces.push_back({pos_, pos_ + cur_len_, true});
+        }
       }
       advance();
     } else if (cur_ == U'/' && next_ == U'*') {
       const size_t start = pos_;
       const bool was_emitting = emit_;
+      RunLog* const log = log_;
       emit_ = false;
+      log_ = nullptr;
       const bool closed = take_comment(NodeKind::Space);
       emit_ = was_emitting;
+      log_ = log;
       if (!closed) return false;
-      if (emit_) {
-        for (size_t at = start, length = 0; at < pos_; at += length) {
-          gap.chars.push_back(decode_char(text_, at, length));
-          gap.white.push_back(false);
-        }
-      }
+      if (keep) gap.pieces.push_back({start, pos_, false});
     } else {
       return true;
     }
   }
 }
 
+// With `descendant`, the first white-space run is the Descendant combinator;
+// everything else in the gap is Space.
 void Parser::flush_gap(Gap& gap, bool descendant) {
-  bool in_combinator = false;
-  for (size_t i = 0; i < gap.chars.size(); ++i) {
-    if (descendant && gap.white[i]) {
-      in_combinator = true;
-      emit({NodeKind::Combinator, NodeKind::Descendant}, gap.chars[i]);
-      continue;
+  for (const Gap::Piece& piece : gap.pieces) {
+    if (descendant && piece.white) {
+      record({NodeKind::Combinator, NodeKind::Descendant}, piece.begin, piece.end);
+      descendant = false;
+    } else {
+      record({NodeKind::Space}, piece.begin, piece.end);
     }
-    if (in_combinator) descendant = false;
-    emit({NodeKind::Space}, gap.chars[i]);
   }
-  gap = Gap();
+  gap.pieces.clear();
+  gap.has_white_space = false;
 }
 
 bool Parser::parse_selector_list(SelectorMode mode) {

@@ -628,6 +628,17 @@ TEST(Lexer, InvariantsHoldOnGeneratedInput) {
   }
 }
 
+TEST(Lexer, LexSelectorFromTokenRunsMatchesPlainReading) {
+  // Complete and failing selector texts alike: the partial tree of a failed
+  // reading must not change either.
+  std::mt19937 random(977);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string text = random_text(random, 12);
+    ASSERT_EQ(compact(lex_selector_text(text, true)), compact(lex_selector_text(text, false)))
+        << text;
+  }
+}
+
 TEST(Lexer, RepeatedFailingAttemptsGiveTheSameTreeAsPlainReading) {
   // Inputs where many attempts fail late; the fast first reading must agree
   // with the plain one.
@@ -651,11 +662,37 @@ TEST(Lexer, RepeatedFailingAttemptsGiveTheSameTreeAsPlainReading) {
   }
 }
 
-TEST(Lexer, WorkPerByteStaysBoundedOnFailingAttempts) {
-  // Inputs where many region attempts fail late, at two sizes: the readers'
-  // steps per input byte must stay under the bound and must not grow with
-  // the size. The bound of the first input holds only while failed reader
-  // states are remembered between attempts.
+TEST(Lexer, TokenRunsBuildTheSameTreeAsPlainReading) {
+  // Runs that cross the places where a character starts a new node, and
+  // grouped constructs taken apart after the region has read.
+  const std::vector<std::string> inputs = {
+      "!.a\\.b.c#d#e{x:y}",
+      "! *.a{b:c}",
+      "!{a::before::after{b:c} &&{d:e} *{f:g}}",
+      "! [a=b][c='d'] [e]{f:g}",
+      "!{a:(b)(c) [d e][f] \"g\"'h' /*i*/ \\j\\\xc3\xa9 k\xc2\xa0l}",
+      "!{--a:url(\"b)c\") calc(1px + (2px * 3)) {d} e;f:}",
+      "!at(x (y) \"z)\")!{a:b}",
+      "!@media (a:b) and (c:d)@supports (e:f){g:h}",
+      "!{a /* b */ \t c > /* d */ e{f:g}}",
+      "!{:is(a , b) :not( .c )>d:nth-child( 2n+1 of .e ){f:g}}",
+      "!:x(a(b)c)::y{d:e}",
+      "!{a:b\xe2\x80\x83"
+      "c;;; /* x */ }",
+  };
+  for (const std::string& text : inputs) {
+    ASSERT_EQ(lex(default_lexer(), text).children.at(0).kind, NodeKind::Velt) << text;
+    check_invariants(default_lexer(), text);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(Lexer, WorkPerByteStaysBounded) {
+  // Inputs where many region attempts fail late, and inputs whose regions
+  // read completely, at two sizes: the readers' steps per input byte (token
+  // runs turned into nodes included) must stay under the bound and must not
+  // grow with the size. The bound of the first input holds only while failed
+  // reader states are remembered between attempts.
   auto repeat = [](std::string_view unit, int count) {
     std::string text;
     for (int i = 0; i < count; ++i) text += unit;
@@ -673,6 +710,10 @@ TEST(Lexer, WorkPerByteStaysBoundedOnFailingAttempts) {
       {[&](int n) { return r(" !{a{", n) + "b:c" + r("}", n - 1) + " !{d:e}"; }, 0.5},
       {[&](int n) { return r(" !{--a:b ", n) + r("}", n + 1); }, 0.5},
       {[&](int n) { return r(" !{a b{c:d}", n) + r("e{", n); }, 0.5},
+      // Regions that read completely: each is read once, and its token runs
+      // become nodes once.
+      {[&](int n) { return r("<a class=\"x !{a:b;c:(d e) 'f'} !:hover>x{g:h} y\">", n); }, 1.1},
+      {[&](int n) { return " !{" + r("a b{c:d} @media print{e:f}", n) + "}"; }, 2.0},
   };
   const Lexer lexer = default_lexer();
   for (size_t i = 0; i < std::size(cases); ++i) {
