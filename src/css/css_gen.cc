@@ -41,7 +41,7 @@ struct Level {
 // specificity and selector text among all those in use, so that sorting
 // compares integers where it can.
 struct CssEntry {
-  const Rule* rule = nullptr;
+  RuleView rule;
   uint64_t id = 0;
   uint64_t property_chars = 0;
   uint32_t block_rank = 0;
@@ -51,7 +51,7 @@ struct CssEntry {
 
 // Length of the longest prefix of `list` that equals the entries of `at_rules`
 // ending at position `i`, 0 when none does.
-size_t match_length(const std::vector<std::string>& at_rules, size_t i,
+size_t match_length(const std::vector<std::string_view>& at_rules, size_t i,
                     const std::vector<std::string>& list) {
   for (size_t k = std::min(i + 1, list.size()); k >= 1; --k) {
     if (std::equal(list.begin(), list.begin() + k, at_rules.begin() + (i + 1 - k))) return k;
@@ -60,7 +60,7 @@ size_t match_length(const std::vector<std::string>& at_rules, size_t i,
 }
 
 // The level of the at-rule at position `i` of `at_rules`.
-Level level_at(const std::vector<std::string>& at_rules, size_t i,
+Level level_at(const std::vector<std::string_view>& at_rules, size_t i,
                const std::vector<std::vector<std::string>>& order) {
   Level level;
   size_t best = 0;
@@ -82,26 +82,10 @@ Specificity sorted_specificity(std::string_view selector) {
   return result;
 }
 
-// Hash and equality of at-rule lists by content, for interning them.
-struct ListHash {
-  size_t operator()(const std::vector<std::string>* list) const {
-    size_t seed = list->size();
-    for (const std::string& text : *list) {
-      seed = seed * 1099511628211ULL ^ std::hash<std::string_view>()(text);
-    }
-    return seed;
-  }
-};
-struct ListEqual {
-  bool operator()(const std::vector<std::string>* a, const std::vector<std::string>* b) const {
-    return *a == *b;
-  }
-};
-
 // One distinct at-rule list in use, with the level of each of its at-rules
 // and, for unconfigured ones in the canonical range form, their range.
 struct Block {
-  const std::vector<std::string>* at_rules;
+  const std::vector<std::string_view>* at_rules;
   std::vector<Level> levels;
   std::vector<std::optional<MediaRange>> ranges;
 };
@@ -141,13 +125,13 @@ std::weak_ordering compare_unconfigured(std::string_view x, const std::optional<
 }
 
 std::weak_ordering compare_blocks(const Block& a, const Block& b) {
-  const std::vector<std::string>& x = *a.at_rules;
-  const std::vector<std::string>& y = *b.at_rules;
+  const std::vector<std::string_view>& x = *a.at_rules;
+  const std::vector<std::string_view>& y = *b.at_rules;
   for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
     if (x[i] == y[i]) continue;
     if (auto c = a.levels[i] <=> b.levels[i]; c != 0) return c;
     if (a.levels[i].flag == 1) return compare_unconfigured(x[i], a.ranges[i], y[i], b.ranges[i]);
-    return std::string_view(x[i]) <=> std::string_view(y[i]);
+    return x[i] <=> y[i];
   }
   return x.size() <=> y.size();
 }
@@ -190,32 +174,31 @@ class Collector {
   explicit Collector(const Registry& registry) : registry_(registry) {}
 
   std::vector<CssEntry> collect(const std::set<uint64_t>& used) {
-    auto next_used = used.begin();
-    for (const auto& [id, rule] : registry_.by_id) {
-      while (next_used != used.end() && *next_used < id) ++next_used;
-      if (next_used == used.end()) break;
-      if (*next_used == id) add(id, rule);
+    entries_.reserve(used.size());
+    for (uint64_t id : used) {
+      Result<RuleView> rule = get_rule(registry_, id);
+      if (rule.ok()) add(id, *rule);
     }
     rank_entries();
     return std::move(entries_);
   }
 
  private:
-  void add(uint64_t id, const Rule& rule) {
+  void add(uint64_t id, const RuleView& rule) {
     auto [block, new_block] =
-        block_index_.try_emplace(&rule.at_rules, static_cast<uint32_t>(blocks_.size()));
-    if (new_block) blocks_.push_back(make_block(rule.at_rules));
+        block_index_.try_emplace(rule.list, static_cast<uint32_t>(blocks_.size()));
+    if (new_block) blocks_.push_back(make_block(rule.at_rules->texts));
     auto [selector, new_selector] =
         selector_index_.try_emplace(rule.selector, static_cast<uint32_t>(selectors_.size()));
     if (new_selector) {
       selectors_.push_back(rule.selector);
       specificities_.push_back(sorted_specificity(rule.selector));
     }
-    entries_.push_back(CssEntry{&rule, id, count_chars(rule.property), block->second,
+    entries_.push_back(CssEntry{rule, id, count_chars(rule.property()), block->second,
                                 selector->second, selector->second});
   }
 
-  Block make_block(const std::vector<std::string>& at_rules) const {
+  Block make_block(const std::vector<std::string_view>& at_rules) const {
     Block block{&at_rules, {}, {}};
     block.levels.reserve(at_rules.size());
     block.ranges.reserve(at_rules.size());
@@ -241,7 +224,7 @@ class Collector {
 
   const Registry& registry_;
   std::vector<CssEntry> entries_;
-  std::unordered_map<const std::vector<std::string>*, uint32_t, ListHash, ListEqual> block_index_;
+  std::unordered_map<uint32_t, uint32_t> block_index_;  // at-rule list number -> block
   std::vector<Block> blocks_;
   std::unordered_map<std::string_view, uint32_t> selector_index_;
   std::vector<std::string_view> selectors_;
@@ -256,13 +239,13 @@ bool entry_less(const CssEntry& a, const CssEntry& b) {
       c != 0) {
     return c < 0;
   }
-  using V = std::string_view;
-  const Rule& x = *a.rule;
-  const Rule& y = *b.rule;
-  if (auto c = V(x.property) <=> V(y.property); c != 0) return c < 0;
-  if (auto c = V(x.declaration) <=> V(y.declaration); c != 0) return c < 0;
-  if (auto c = V(x.at_rule_kind) <=> V(y.at_rule_kind); c != 0) return c < 0;
-  return std::tie(x.min_width, x.max_width) < std::tie(y.min_width, y.max_width);
+  const RuleView& x = a.rule;
+  const RuleView& y = b.rule;
+  if (auto c = x.property() <=> y.property(); c != 0) return c < 0;
+  if (auto c = x.declaration <=> y.declaration; c != 0) return c < 0;
+  if (auto c = x.at_rules->kind <=> y.at_rules->kind; c != 0) return c < 0;
+  return std::tie(x.at_rules->min_width, x.at_rules->max_width) <
+         std::tie(y.at_rules->min_width, y.at_rules->max_width);
 }
 
 // Counts the bytes an emission would write.
@@ -302,8 +285,8 @@ void emit_selector(std::string_view selector, uint64_t id, Sink& sink) {
 // Closes the blocks of `open` that `at_rules` does not share and opens the
 // rest of `at_rules`.
 template <typename Sink>
-void switch_blocks(std::vector<std::string_view>& open, const std::vector<std::string>& at_rules,
-                   Sink& sink) {
+void switch_blocks(std::vector<std::string_view>& open,
+                   const std::vector<std::string_view>& at_rules, Sink& sink) {
   size_t common = 0;
   while (common < open.size() && common < at_rules.size() && open[common] == at_rules[common]) {
     ++common;
@@ -325,12 +308,12 @@ void emit(const std::vector<CssEntry>& entries, Sink& sink) {
   uint32_t open_rank = 0;  // block rank of the entry that opened `open`
   for (const CssEntry& entry : entries) {
     if (open_rank != entry.block_rank || &entry == entries.data()) {
-      switch_blocks(open, entry.rule->at_rules, sink);
+      switch_blocks(open, entry.rule.at_rules->texts, sink);
       open_rank = entry.block_rank;
     }
-    emit_selector(entry.rule->selector, entry.id, sink);
+    emit_selector(entry.rule.selector, entry.id, sink);
     sink.append('{');
-    sink.append(entry.rule->declaration);
+    sink.append(entry.rule.declaration);
     sink.append('}');
   }
   for (size_t i = 0; i < open.size(); ++i) sink.append('}');

@@ -12,7 +12,7 @@
 
 namespace zeviziz {
 
-// Returns the CSS text of every rule of `registry.by_id` whose ID is in
+// Returns the CSS text of every rule of `registry` whose ID is in
 // `used` (empty text when there is none). Rules are ordered by their at-rule
 // blocks (configured lists of `registry.at_rule_order` first, in
 // configuration order), then selector specificity, property length and the

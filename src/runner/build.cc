@@ -60,18 +60,6 @@ PreviousUse previous_use(const BuildState& state, const ScanResult& scan) {
   return use;
 }
 
-// The restored registry reduced to the rules of untouched records; only
-// those rules are copied, and the key index is rebuilt by retain.
-Registry retained_copy(const Registry& registry, const std::set<uint64_t>& keep) {
-  Registry copy;
-  copy.counter = registry.counter;
-  for (const auto& [id, rule] : registry.by_id) {
-    if (keep.contains(id)) copy.by_id.emplace_hint(copy.by_id.end(), id, rule);
-  }
-  retain(copy, keep);
-  return copy;
-}
-
 PreparedRegistry prepare_registry(BuildState& state, const PreviousUse& use, bool fresh) {
   TaskGuard task = task_start("registry.prepare");
   PreparedRegistry prepared;
@@ -84,6 +72,7 @@ PreparedRegistry prepare_registry(BuildState& state, const PreviousUse& use, boo
     return prepared;
   }
   prepared.source = RegistrySource::RetainedCopy;
+  // The restored registry reduced to the rules of untouched records.
   prepared.registry = retained_copy(state.registry, use.untouched);
   return prepared;
 }

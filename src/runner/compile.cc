@@ -160,13 +160,9 @@ class OutputClaims {
 };
 
 // Task "cache.reuse": the IDs the file's rules had in the previous build.
-IdHistory reuse_history(const ReuseTable& reuse, const std::string& path) {
+IdHistory reuse_task(const ReuseTable& reuse, const std::string& path) {
   TaskGuard task = task_start("cache.reuse", path);
-  IdHistory history;
-  auto found = reuse.find(path);
-  if (found == reuse.end()) return history;
-  for (const auto& [id, rule] : found->second) history[rule_key(*rule)].push_back(id);
-  return history;
+  return reuse_history(reuse, path);
 }
 
 // True when processing `region` depends on nothing but its text and the
@@ -251,7 +247,7 @@ void compile_file(const BuildTools& tools, const TemplateDef& def, const FileRec
     out.read_error = prefix_error(record.path + ": ", replaced.take_error());
     return;
   }
-  out.history = reuse_history(tools.reuse, record.path);
+  out.history = reuse_task(tools.reuse, record.path);
   const Clock::time_point start = Clock::now();
   LexTrace trace;
   Result<Node> before = tools.compiler->compile(*text, def, &trace);

@@ -65,25 +65,27 @@ Result<BuildState> open_build_state(const ProjectConfig& config,
 }
 
 Status restore_cache(BuildState& state, DecodedCache cache) {
-  std::unordered_map<uint64_t, std::shared_ptr<const Rule>> shared;
-  shared.reserve(cache.rules.size());
   for (const auto& [id, entry] : cache.rules) {
     ZV_TRY(Rule rule, rule_from_cache(cache, id));
-    shared.emplace(id, std::make_shared<const Rule>(rule));
-    insert_restored(state.registry, id, std::move(rule));
+    insert_restored(state.registry, id, rule);
+    insert_restored(state.reuse.rules, id, rule);
   }
-  for (const auto& [path, ids] : cache.files) {
-    auto& rules = state.reuse[path];
-    rules.reserve(ids.size());
-    for (uint64_t id : ids) {
-      auto found = shared.find(id);
-      if (found == shared.end()) return make_error("Missing registry rule");
-      rules.emplace_back(id, found->second);
-    }
-  }
-  state.records = std::move(cache.files);
+  state.records = cache.files.to_records();
+  state.reuse.files = std::move(cache.files);
   state.restored = true;
   return {};
+}
+
+IdHistory reuse_history(const ReuseTable& reuse, const std::string& path) {
+  IdHistory history;
+  const std::span<const uint64_t> ids = reuse.files.find(path);
+  if (ids.empty()) return history;
+  history.catalog = &reuse.rules.catalog;
+  for (uint64_t id : ids) {
+    const RuleKey* key = rule_key(reuse.rules, id);
+    if (key != nullptr) history.ids[*key].push_back(id);
+  }
+  return history;
 }
 
 Path in_progress_marker(const ProjectConfig& config) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -22,13 +23,19 @@
 
 namespace zeviziz {
 
-// The rules a file's previous output used, by class ID (ascending), as the
-// previous build knew them; offered to the file's ID history when it is
-// compiled again.
-// Rules are shared between the files that used them, so restoring a large
-// cache copies each rule once.
-using ReuseTable =
-    std::unordered_map<std::string, std::vector<std::pair<uint64_t, std::shared_ptr<const Rule>>>>;
+// The rules each file's previous output used, as the previous build knew
+// them; offered to the file's ID history when it is compiled again. Each
+// rule is held once, in `rules`, however many files used it.
+struct ReuseTable {
+  Registry rules;
+  FileTable files;  // template path -> IDs of `rules`, paths ascending
+
+  void clear() { *this = ReuseTable{}; }
+};
+
+// The ID history of `path` from `reuse`: each ID of the file's record under
+// the key of its rule, ascending. Empty when the file has no record.
+IdHistory reuse_history(const ReuseTable& reuse, const std::string& path);
 
 struct BuildState {
   // The configuration the state was opened with, and its file's stamp.

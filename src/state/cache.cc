@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "fs/scan.h"
@@ -44,6 +45,17 @@ Result<uint64_t> parse_number(std::string_view text) {
     }
   }
   return value;
+}
+
+// True for a path that is_plain_relative accepts for certain: no backslash,
+// no drive, not absolute, and no segment starting with "." (such paths take
+// the full check). One pass, no per-character search.
+bool surely_plain_relative(std::string_view path) {
+  if (path.empty() || path[0] == '/' || (path.size() >= 2 && path[1] == ':')) return false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\' || (path[i] == '.' && (i == 0 || path[i - 1] == '/'))) return false;
+  }
+  return true;
 }
 
 // Walks the NUL-separated fields of one line without collecting them.
@@ -89,6 +101,9 @@ bool insert_ordered(Map& map, Key&& key, Value&& value) {
 // The decoder's state while it walks the lines.
 class Decoder {
  public:
+  // `size` (the cache's size) bounds the number of file IDs from above.
+  explicit Decoder(size_t size) { cache_.files.reserve(size / 2, size / 4); }
+
   Status take_line(std::string_view line) {
     if (line.size() == 1 && line[0] == '\0') {
       if (++section_ >= kSectionCount) return make_error("Too many cache sections");
@@ -110,21 +125,35 @@ class Decoder {
 
   Result<DecodedCache> finish() {
     if (section_ < kSectionCount - 1) return make_error("Missing cache section");
-    std::vector<uint64_t> rule_numbers;
-    rule_numbers.reserve(cache_.rules.size());
-    for (const auto& entry : cache_.rules) rule_numbers.push_back(entry.first);
-    for (const auto& [path, numbers] : cache_.files) {
-      // Both lists ascend, so each search starts where the previous ended.
-      auto from = rule_numbers.begin();
-      for (uint64_t number : numbers) {
-        from = std::lower_bound(from, rule_numbers.end(), number);
-        if (from == rule_numbers.end() || *from != number) return make_error("Missing cache rule");
-      }
-    }
+    ZV_TRY_STATUS(check_file_rules());
+    if (unordered_) cache_.files = cache_.files.sorted();
+    cache_.files.shrink();
     return std::move(cache_);
   }
 
  private:
+  // Fails with "Missing cache rule" when a file names a rule number without
+  // a rule line. Rule numbers are class IDs, handed out from 1 upwards, so
+  // they are nearly always marked in a flat table; the others are searched.
+  Status check_file_rules() const {
+    std::vector<uint8_t> marked(2 * cache_.rules.size() + 1024, 0);
+    std::vector<uint64_t> large;
+    for (const auto& entry : cache_.rules) {
+      if (entry.first < marked.size()) {
+        marked[entry.first] = 1;
+      } else {
+        large.push_back(entry.first);
+      }
+    }
+    for (uint64_t number : cache_.files.all_ids()) {
+      const bool known = number < marked.size()
+                             ? marked[number]
+                             : std::binary_search(large.begin(), large.end(), number);
+      if (!known) return make_error("Missing cache rule");
+    }
+    return {};
+  }
+
   // The path, then one or more non-empty number fields.
   static bool well_formed_file_line(std::string_view line) {
     const size_t nul = line.find('\0');
@@ -134,7 +163,68 @@ class Decoder {
            numbers.find(std::string_view("\0\0", 2)) == std::string_view::npos;
   }
 
+  // Reads the numbers after the path in one pass into `scratch_`; false for
+  // anything but plain decimal fields of at most 19 digits (which cannot
+  // overflow), so that the exact message comes from the checking path.
+  bool quick_numbers(std::string_view numbers) {
+    scratch_.clear();
+    ascending_ = true;
+    const char* at = numbers.data();
+    const char* const end = at + numbers.size();
+    if (at == end) return false;
+    while (true) {
+      const char* const start = at;
+      uint64_t value = 0;
+      for (; at != end && *at != '\0'; ++at) {
+        const unsigned digit = static_cast<unsigned char>(*at) - '0';
+        if (digit > 9) return false;
+        value = value * 10 + digit;
+      }
+      if (at == start || at - start > 19) return false;
+      if (!scratch_.empty() && scratch_.back() >= value) ascending_ = false;
+      scratch_.push_back(value);
+      if (at == end) return true;
+      ++at;
+    }
+  }
+
+  // The ascending, duplicate-free numbers of `scratch_`, the first non-zero.
+  bool order_numbers() {
+    if (!ascending_) {
+      std::sort(scratch_.begin(), scratch_.end());
+      scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
+    }
+    return scratch_.front() != 0;
+  }
+
   Status file_line(std::string_view line) {
+    const size_t nul = line.find('\0');
+    if (nul != std::string_view::npos && quick_numbers(line.substr(nul + 1))) {
+      const std::string_view path = line.substr(0, nul);
+      if (!surely_plain_relative(path) && !is_plain_relative(path)) {
+        return make_error("Expected a relative path inside in_directory: " + std::string(path));
+      }
+      return add_file(path);
+    }
+    return checked_file_line(line);
+  }
+
+  // Paths normally ascend; only when one does not are the paths collected
+  // to find duplicates, and the table is sorted at the end.
+  Status add_file(std::string_view path) {
+    if (!order_numbers()) return make_error("Invalid cache file record");
+    const size_t count = cache_.files.size();
+    if (!unordered_ && count > 0 && !(cache_.files.path(count - 1) < path)) {
+      for (size_t i = 0; i < count; ++i) seen_.emplace(cache_.files.path(i));
+      unordered_ = true;
+    }
+    if (unordered_ && !seen_.emplace(path).second) return make_error("Invalid cache file record");
+    cache_.files.add(path, scratch_);
+    return {};
+  }
+
+  // The file line read field by field, for the message of a faulty line.
+  Status checked_file_line(std::string_view line) {
     if (!well_formed_file_line(line)) return make_error("Invalid cache file record");
     Fields fields(line);
     std::string_view path;
@@ -148,13 +238,8 @@ class Decoder {
       ZV_TRY(uint64_t number, parse_number(field));
       scratch_.push_back(number);
     }
-    std::sort(scratch_.begin(), scratch_.end());
-    scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
-    if (scratch_.front() == 0) return make_error("Invalid cache file record");
-    if (!insert_ordered(cache_.files, std::string(path), scratch_)) {
-      return make_error("Invalid cache file record");
-    }
-    return {};
+    ascending_ = false;
+    return add_file(path);
   }
 
   static Status value_line(std::string_view line, std::map<uint64_t, std::string>& table,
@@ -202,6 +287,9 @@ class Decoder {
 
   DecodedCache cache_;
   std::vector<uint64_t> scratch_;  // one file line's numbers
+  bool ascending_ = false;         // scratch_ is known to ascend strictly
+  std::unordered_set<std::string> seen_;
+  bool unordered_ = false;
   int section_ = 0;
 };
 
@@ -239,10 +327,10 @@ class TextSection {
   std::string lines_;
 };
 
-Status check_rule_texts(const Rule& rule) {
+Status check_rule_texts(const RuleView& rule) {
   bool ok = is_plain_value(rule.declaration) && !has_line_break(rule.selector) &&
-            std::all_of(rule.at_rules.begin(), rule.at_rules.end(),
-                        [](const std::string& at_rule) { return is_plain_value(at_rule); });
+            std::all_of(rule.at_rules->texts.begin(), rule.at_rules->texts.end(),
+                        [](std::string_view at_rule) { return is_plain_value(at_rule); });
   if (!ok) return make_error("Cache values contain invalid characters");
   return {};
 }
@@ -315,8 +403,68 @@ std::vector<uint64_t> used_ids(const FileRecords& records) {
 
 }  // namespace
 
+void FileTable::reserve(size_t path_bytes, size_t ids) {
+  paths_.reserve(path_bytes);
+  ids_.reserve(ids);
+}
+
+void FileTable::shrink() {
+  paths_.shrink_to_fit();
+  ids_.shrink_to_fit();
+  files_.shrink_to_fit();
+}
+
+void FileTable::add(std::string_view path, std::span<const uint64_t> ids) {
+  paths_ += path;
+  ids_.insert(ids_.end(), ids.begin(), ids.end());
+  files_.push_back(File{paths_.size(), ids_.size()});
+}
+
+std::string_view FileTable::path(size_t index) const {
+  const size_t start = index == 0 ? 0 : files_[index - 1].path_end;
+  return std::string_view(paths_).substr(start, files_[index].path_end - start);
+}
+
+std::span<const uint64_t> FileTable::ids(size_t index) const {
+  const size_t start = index == 0 ? 0 : files_[index - 1].ids_end;
+  return std::span<const uint64_t>(ids_).subspan(start, files_[index].ids_end - start);
+}
+
+std::span<const uint64_t> FileTable::find(std::string_view wanted) const {
+  size_t low = 0;
+  size_t high = files_.size();
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    if (path(middle) < wanted) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  if (low == files_.size() || path(low) != wanted) return {};
+  return ids(low);
+}
+
+FileTable FileTable::sorted() const {
+  std::vector<size_t> order(files_.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [this](size_t a, size_t b) { return path(a) < path(b); });
+  FileTable out;
+  for (size_t index : order) out.add(path(index), ids(index));
+  return out;
+}
+
+FileRecords FileTable::to_records() const {
+  FileRecords records;
+  for (size_t i = 0; i < files_.size(); ++i) {
+    const std::span<const uint64_t> list = ids(i);
+    records.emplace_hint(records.end(), std::string(path(i)), IdList(list.begin(), list.end()));
+  }
+  return records;
+}
+
 Result<DecodedCache> decode_cache(std::string_view bytes) {
-  Decoder decoder;
+  Decoder decoder(bytes.size());
   size_t start = 0;
   while (start < bytes.size()) {
     const void* found = std::memchr(bytes.data() + start, '\n', bytes.size() - start);
@@ -336,13 +484,14 @@ Result<std::string> encode_cache(const Registry& registry, const FileRecords& re
   const std::vector<uint64_t> used = used_ids(records);
   TextSection attributes, selectors, at_rules;
   std::string rule_lines;
+  std::vector<uint64_t> at_rule_numbers;
   for (uint64_t id : used) {
-    ZV_TRY(const Rule* rule, get_rule(registry, id));
-    ZV_TRY_STATUS(check_rule_texts(*rule));
-    uint64_t attribute = attributes.number_of(rule->declaration);
-    uint64_t selector = selectors.number_of(rule->selector);
-    std::vector<uint64_t> at_rule_numbers;
-    for (const std::string& at_rule : rule->at_rules) {
+    ZV_TRY(RuleView rule, get_rule(registry, id));
+    ZV_TRY_STATUS(check_rule_texts(rule));
+    uint64_t attribute = attributes.number_of(rule.declaration);
+    uint64_t selector = selectors.number_of(rule.selector);
+    at_rule_numbers.clear();
+    for (std::string_view at_rule : rule.at_rules->texts) {
       at_rule_numbers.push_back(at_rules.number_of(at_rule));
     }
     append_rule_line(rule_lines, id, attribute, selector, at_rule_numbers);

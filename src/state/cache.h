@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,17 +28,48 @@ struct CacheRule {
 // a tree set, so restoring a large cache costs no allocation per reference.
 using IdList = std::vector<uint64_t>;
 
+// Per-file class IDs of a build: template path -> ascending set of IDs.
+using FileRecords = std::map<std::string, IdList>;
+
+// Per-file rule numbers held in three flat arrays, in the order added.
+class FileTable {
+ public:
+  // Makes room for paths of `path_bytes` bytes and `ids` numbers in all, or
+  // gives back what is not used.
+  void reserve(size_t path_bytes, size_t ids);
+  void shrink();
+  // Adds `path` with its numbers.
+  void add(std::string_view path, std::span<const uint64_t> ids);
+  size_t size() const { return files_.size(); }
+  std::string_view path(size_t index) const;
+  std::span<const uint64_t> ids(size_t index) const;
+  // Every number of every file, file after file.
+  const std::vector<uint64_t>& all_ids() const { return ids_; }
+  // The numbers of `path` when the paths ascend; empty when it has none.
+  std::span<const uint64_t> find(std::string_view path) const;
+  // The same table in path order (a copy).
+  FileTable sorted() const;
+  FileRecords to_records() const;
+
+ private:
+  struct File {
+    size_t path_end;  // in paths_; a path starts where the one before ends
+    size_t ids_end;   // in ids_
+  };
+
+  std::string paths_;
+  std::vector<uint64_t> ids_;
+  std::vector<File> files_;
+};
+
 // The five tables of a decoded cache.
 struct DecodedCache {
-  std::map<std::string, IdList> files;  // template path -> rule numbers
+  FileTable files;  // template path -> rule numbers, paths ascending
   std::map<uint64_t, std::string> attributes;
   std::map<uint64_t, std::string> selectors;  // may hold NUL (the class placeholder)
   std::map<uint64_t, std::string> at_rules;
   std::map<uint64_t, CacheRule> rules;  // rule number = class ID
 };
-
-// Per-file class IDs of a build: template path -> ascending set of IDs.
-using FileRecords = std::map<std::string, IdList>;
 
 // Decodes cache bytes (a carriage return before a line feed is dropped).
 // Fails with one of "Too many cache sections", "Missing cache section",

@@ -63,7 +63,7 @@ TEST_F(BuildStateTest, NoCacheFileGivesAnEmptyState) {
     ASSERT_TRUE(state.ok()) << variant << ": " << state.error();
     EXPECT_FALSE(state->restored);
     EXPECT_TRUE(state->newly_opened);
-    EXPECT_TRUE(state->registry.by_id.empty());
+    EXPECT_EQ(state->registry.rule_count, 0u);
     EXPECT_EQ(state->registry.counter, 0u);
     EXPECT_EQ(state->config_stamp, FileTime{42});
     // Opened for this configuration: the next build is not a fresh one.
@@ -88,15 +88,22 @@ TEST_F(BuildStateTest, RestoresRegistryRecordsAndReuseTable) {
   EXPECT_TRUE(state->restored);
   EXPECT_EQ(state->records, records);
   EXPECT_EQ(state->registry.counter, 8u);  // rule 12 is used by no file
-  ASSERT_EQ(state->registry.by_id.size(), 2u);
-  EXPECT_EQ(rule_key(state->registry.by_id.at(3)), rule_key(registry.by_id.at(3)));
-  EXPECT_EQ(state->registry.by_key.size(), 2u);
-  const auto& reuse = state->reuse.at("a.html");
-  ASSERT_EQ(reuse.size(), 2u);
-  EXPECT_EQ(reuse[0].first, 3u);
-  EXPECT_EQ(reuse[0].second->selector, std::string("\0>a", 3));
-  EXPECT_EQ(reuse[1].first, 8u);
-  EXPECT_EQ(state->reuse.at("sub/b.php")[0].second->declaration, "margin:0");
+  EXPECT_EQ(state->registry.rule_count, 2u);
+  EXPECT_EQ(find_id(state->registry, rule({"@media print"}, std::string("\0>a", 3), "color:red")),
+            3u);
+  EXPECT_EQ(find_id(state->registry, rule({}, "", "margin:0")), 8u);
+  EXPECT_FALSE(has_rule(state->registry, 12));
+  // The history of a file offers each of its IDs to the rule that had it.
+  IdHistory history = reuse_history(state->reuse, "a.html");
+  ASSERT_EQ(history.ids.size(), 2u);
+  Registry next;
+  EXPECT_EQ(*lookup_or_assign(next, rule({}, "", "margin:0"), history), 8u);
+  EXPECT_EQ(*lookup_or_assign(next, rule({}, "", "padding:0"), history), 9u);
+  EXPECT_EQ(
+      *lookup_or_assign(next, rule({"@media print"}, std::string("\0>a", 3), "color:red"), history),
+      3u);
+  EXPECT_TRUE(reuse_history(state->reuse, "c.html").ids.empty());
+  EXPECT_EQ(reuse_history(state->reuse, "sub/b.php").ids.size(), 1u);
 }
 
 TEST_F(BuildStateTest, OpeningIsTimedInThreeTasks) {

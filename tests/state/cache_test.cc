@@ -114,12 +114,12 @@ TEST(CacheDecode, RoundTripKeepsEveryRule) {
   ASSERT_TRUE(bytes.ok());
   Result<DecodedCache> decoded = decode_cache(bytes.value());
   ASSERT_TRUE(decoded.ok()) << decoded.error();
-  EXPECT_EQ(decoded->files, (FileRecords{{"a.html", {7}}, {"b.html", {2, 5}}}));
+  EXPECT_EQ(decoded->files.to_records(), (FileRecords{{"a.html", {7}}, {"b.html", {2, 5}}}));
   EXPECT_EQ(decoded->rules.at(5).at_rules, (std::vector<uint64_t>{2, 1}));
   for (uint64_t id : {2, 5, 7}) {
     Result<Rule> restored = rule_from_cache(decoded.value(), id);
     ASSERT_TRUE(restored.ok()) << restored.error();
-    EXPECT_EQ(rule_key(restored.value()), rule_key(registry.by_id.at(id))) << id;
+    EXPECT_EQ(find_id(registry, restored.value()), id);
   }
   EXPECT_FALSE(decoded.value().rules.contains(9));  // used by no file
 }
@@ -133,7 +133,7 @@ TEST(CacheDecode, CarriageReturnLineEndsDecodeAlike) {
   Result<DecodedCache> plain = decode_cache(kSampleBytes);
   Result<DecodedCache> dos = decode_cache(crlf);
   ASSERT_TRUE(dos.ok()) << dos.error();
-  EXPECT_EQ(dos.value().files, plain.value().files);
+  EXPECT_EQ(dos.value().files.to_records(), plain.value().files.to_records());
   EXPECT_EQ(dos.value().attributes, plain.value().attributes);
   EXPECT_EQ(dos.value().selectors, plain.value().selectors);
   EXPECT_EQ(dos.value().at_rules, plain.value().at_rules);
@@ -143,7 +143,7 @@ TEST(CacheDecode, CarriageReturnLineEndsDecodeAlike) {
 TEST(CacheDecode, AcceptedForms) {
   Result<DecodedCache> empty = decode_cache(seps(4));
   ASSERT_TRUE(empty.ok());
-  EXPECT_TRUE(empty.value().files.empty() && empty.value().rules.empty());
+  EXPECT_TRUE(empty.value().files.size() == 0 && empty.value().rules.empty());
 
   Result<DecodedCache> rules =
       decode_cache(kSep + nul("1|a:b\n") + kSep + kSep + nul("2|@x\n3|@y\n") + kSep +
@@ -161,7 +161,20 @@ TEST(CacheDecode, AcceptedForms) {
   Result<DecodedCache> sorted =
       decode_cache(nul("a/b.html|3|1|3\n") + kSep + nul("1|x\n") + seps(3) + nul("1|1|0\n3|1|0\n"));
   ASSERT_TRUE(sorted.ok()) << sorted.error();
-  EXPECT_EQ(sorted.value().files.at("a/b.html"), (IdList{1, 3}));
+  EXPECT_EQ(sorted.value().files.to_records().at("a/b.html"), (IdList{1, 3}));
+
+  // Files out of path order are put in order, so lookups by path work.
+  const std::string rule_lines = kSep + nul("1|x\n") + seps(3) + nul("1|1|0\n2|1|0\n");
+  Result<DecodedCache> shuffled =
+      decode_cache(nul("c.html|1\na.html|2\nb/c.html|1|2\n+a.php|1\n") + rule_lines);
+  ASSERT_TRUE(shuffled.ok()) << shuffled.error();
+  const FileTable& files = shuffled.value().files;
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files.path(0), "+a.php");
+  EXPECT_EQ(files.path(3), "c.html");
+  EXPECT_EQ(std::vector<uint64_t>(files.find("b/c.html").begin(), files.find("b/c.html").end()),
+            (std::vector<uint64_t>{1, 2}));
+  EXPECT_TRUE(files.find("d.html").empty());
 }
 
 TEST(CacheDecode, Failures) {
@@ -182,10 +195,19 @@ TEST(CacheDecode, Failures) {
       {nul("a.html||1\n") + seps(4), "Invalid cache file record"},
       {nul("a.html|0\n") + seps(4), "Invalid cache file record"},
       {nul("a.html|1\na.html|2\n") + seps(4), "Invalid cache file record"},
+      {nul("b.html|1\na.html|1\nb.html|2\na.html|x\n") + seps(4), "Invalid cache file record"},
       {nul("a.html|x\n") + seps(4), "Invalid cache number"},
       {nul("a.html|-1\n") + seps(4), "Invalid cache number"},
       {nul("a.html|++1\n") + seps(4), "Invalid cache number"},
       {nul("a.html|18446744073709551616\n") + seps(4), "Invalid cache number"},
+      // A faulty line reports its first fault in the order: line shape,
+      // path, numbers.
+      {nul("a.html|x||1\n") + seps(4), "Invalid cache file record"},
+      {nul("/a.html||1\n") + seps(4), "Invalid cache file record"},
+      {nul("/a.html|x\n") + seps(4), expected_path + "/a.html"},
+      {nul("a.html|1|x\n") + seps(4), "Invalid cache number"},
+      {nul("a.html|000000000000000000001\n") + seps(4), "Missing cache rule"},
+      {nul("a.html|+1\n") + seps(4), "Missing cache rule"},
       {nul("/a.html|1\n") + seps(4), expected_path + "/a.html"},
       {nul("../a.html|1\n") + seps(4), expected_path + "../a.html"},
       {nul("./a.html|1\n") + seps(4), expected_path + "./a.html"},
