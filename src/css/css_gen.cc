@@ -39,11 +39,12 @@ struct Level {
 
 // One rule to emit. The ranks order the entry's at-rule list, selector
 // specificity and selector text among all those in use, so that sorting
-// compares integers where it can.
+// compares integers where it can. The rule's texts are looked up through
+// its key, which keeps the entry small.
 struct CssEntry {
-  RuleView rule;
   uint64_t id = 0;
-  uint64_t property_chars = 0;
+  RuleKey key;
+  uint32_t property_chars = 0;
   uint32_t block_rank = 0;
   uint32_t specificity_rank = 0;  // equal records share a rank
   uint32_t selector_rank = 0;
@@ -176,15 +177,15 @@ class Collector {
   std::vector<CssEntry> collect(const std::set<uint64_t>& used) {
     entries_.reserve(used.size());
     for (uint64_t id : used) {
-      Result<RuleView> rule = get_rule(registry_, id);
-      if (rule.ok()) add(id, *rule);
+      const RuleKey* key = rule_key(registry_, id);
+      if (key != nullptr) add(id, *key, registry_.catalog.view(*key));
     }
     rank_entries();
     return std::move(entries_);
   }
 
  private:
-  void add(uint64_t id, const RuleView& rule) {
+  void add(uint64_t id, const RuleKey& key, const RuleView& rule) {
     auto [block, new_block] =
         block_index_.try_emplace(rule.list, static_cast<uint32_t>(blocks_.size()));
     if (new_block) blocks_.push_back(make_block(rule.at_rules->texts));
@@ -194,8 +195,8 @@ class Collector {
       selectors_.push_back(rule.selector);
       specificities_.push_back(sorted_specificity(rule.selector));
     }
-    entries_.push_back(CssEntry{rule, id, count_chars(rule.property()), block->second,
-                                selector->second, selector->second});
+    entries_.push_back(CssEntry{id, key, static_cast<uint32_t>(count_chars(rule.property())),
+                                block->second, selector->second, selector->second});
   }
 
   Block make_block(const std::vector<std::string_view>& at_rules) const {
@@ -233,14 +234,19 @@ class Collector {
 
 // The full entry order: at-rule blocks, specificity, property length,
 // selector text, then the remaining rule texts and width bounds.
-bool entry_less(const CssEntry& a, const CssEntry& b) {
+struct EntryLess {
+  const RuleCatalog& catalog;
+  bool operator()(const CssEntry& a, const CssEntry& b) const;
+};
+
+bool EntryLess::operator()(const CssEntry& a, const CssEntry& b) const {
   if (auto c = std::tie(a.block_rank, a.specificity_rank, a.property_chars, a.selector_rank) <=>
                std::tie(b.block_rank, b.specificity_rank, b.property_chars, b.selector_rank);
       c != 0) {
     return c < 0;
   }
-  const RuleView& x = a.rule;
-  const RuleView& y = b.rule;
+  const RuleView x = catalog.view(a.key);
+  const RuleView y = catalog.view(b.key);
   if (auto c = x.property() <=> y.property(); c != 0) return c < 0;
   if (auto c = x.declaration <=> y.declaration; c != 0) return c < 0;
   if (auto c = x.at_rules->kind <=> y.at_rules->kind; c != 0) return c < 0;
@@ -303,17 +309,18 @@ void switch_blocks(std::vector<std::string_view>& open,
 // Writes the sorted entries; entries with the same block rank hold the same
 // at-rule list, so the open blocks change only where the rank changes.
 template <typename Sink>
-void emit(const std::vector<CssEntry>& entries, Sink& sink) {
+void emit(const std::vector<CssEntry>& entries, const RuleCatalog& catalog, Sink& sink) {
   std::vector<std::string_view> open;
   uint32_t open_rank = 0;  // block rank of the entry that opened `open`
   for (const CssEntry& entry : entries) {
+    const RuleView rule = catalog.view(entry.key);
     if (open_rank != entry.block_rank || &entry == entries.data()) {
-      switch_blocks(open, entry.rule.at_rules->texts, sink);
+      switch_blocks(open, rule.at_rules->texts, sink);
       open_rank = entry.block_rank;
     }
-    emit_selector(entry.rule.selector, entry.id, sink);
+    emit_selector(rule.selector, entry.id, sink);
     sink.append('{');
-    sink.append(entry.rule.declaration);
+    sink.append(rule.declaration);
     sink.append('}');
   }
   for (size_t i = 0; i < open.size(); ++i) sink.append('}');
@@ -324,12 +331,12 @@ void emit(const std::vector<CssEntry>& entries, Sink& sink) {
 std::string generate_css(const Registry& registry, const std::set<uint64_t>& used) {
   TaskGuard guard = task_start("css.generate");
   std::vector<CssEntry> entries = Collector(registry).collect(used);
-  std::stable_sort(entries.begin(), entries.end(), entry_less);
+  std::stable_sort(entries.begin(), entries.end(), EntryLess{registry.catalog});
   CountingSink counter;
-  emit(entries, counter);
+  emit(entries, registry.catalog, counter);
   StringSink writer;
   writer.text.reserve(counter.size);
-  emit(entries, writer);
+  emit(entries, registry.catalog, writer);
   return std::move(writer.text);
 }
 
