@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -211,6 +212,30 @@ TEST(GetRule, FindsHeldIdsOnly) {
   Result<RuleView> missing = get_rule(registry, 5);
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error(), "Missing registry rule");
+}
+
+// A copy holds its own texts: it outlives the registry it was made from and
+// numbers the same rules alike, while the two then grow apart.
+TEST(Registry, CopyIsIndependentOfItsSource) {
+  auto source = std::make_unique<Registry>();
+  IdHistory history;
+  assign(*source, rule_of("a:1", {"@media print", "@supports (x)"}, std::string("\0 b", 3)),
+         history);
+  assign(*source, rule_of("b:1"), history);
+  Registry copy = *source;
+  assign(*source, rule_of("c:1"), history);
+  source.reset();
+  EXPECT_EQ(held_ids(copy), (std::vector<uint64_t>{1, 2}));
+  Result<RuleView> first = get_rule(copy, 1);
+  ASSERT_TRUE(first.ok());
+  EXPECT_EQ(first->at_rules->texts,
+            (std::vector<std::string_view>{"@media print", "@supports (x)"}));
+  EXPECT_EQ(first->at_rules->kind, "supports");
+  EXPECT_EQ(first->selector, std::string_view("\0 b", 3));
+  EXPECT_EQ(
+      find_id(copy, rule_of("a:1", {"@media print", "@supports (x)"}, std::string("\0 b", 3))), 1u);
+  EXPECT_EQ(assign(copy, rule_of("d:1"), history), 3u);
+  expect_consistent(copy);
 }
 
 // IDs far beyond the number of rules (from an edited cache) are held apart
