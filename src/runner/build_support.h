@@ -29,7 +29,7 @@ struct FileRecord {
   Path output_path;
   FileTime source_time = 0;           // the scan's last-write time of the source
   std::optional<std::string> output;  // rendered text; absent for a copied file
-  std::set<uint64_t> class_ids;       // IDs the output uses (empty for plain files)
+  IdList class_ids;                   // IDs the output uses, ascending (none for plain files)
   std::vector<std::string> warnings;  // warning lines of its compile, in text order
 };
 

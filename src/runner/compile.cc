@@ -13,6 +13,7 @@
 // warnings are the same for any thread count.
 #include "runner/compile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -285,8 +286,11 @@ Status finish_file(Registry& registry, CompiledFile& compiled, FileRecord& recor
       ids.push_back(*id);
     }
     append_class_list(output, ids);
-    record.class_ids.insert(ids.begin(), ids.end());
+    record.class_ids.insert(record.class_ids.end(), ids.begin(), ids.end());
   }
+  std::sort(record.class_ids.begin(), record.class_ids.end());
+  record.class_ids.erase(std::unique(record.class_ids.begin(), record.class_ids.end()),
+                         record.class_ids.end());
   ZV_TRY_STATUS(std::move(compiled.error));
   output.append(compiled.text, copied);
   record.output = std::move(output);

@@ -105,7 +105,7 @@ TEST(SignalText, TableOfCases) {
 FileRecord record(std::string path, std::set<uint64_t> ids) {
   FileRecord r;
   r.path = std::move(path);
-  r.class_ids = std::move(ids);
+  r.class_ids.assign(ids.begin(), ids.end());
   return r;
 }
 
