@@ -50,7 +50,7 @@ def run(binary, cwd, args):
     """Runs the binary; returns its CPU seconds and peak resident set in bytes.
 
     The child starts as a copy of this process, and its peak counts from
-    then on, so callers drop their large texts before calling."""
+    then on, so this process never holds a large text itself."""
     proc = subprocess.Popen([binary] + args, cwd=cwd, stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE)
     _, status, usage = os.wait4(proc.pid, 0)
@@ -59,6 +59,28 @@ def run(binary, cwd, args):
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"{binary} {' '.join(args)} failed: {err}")
     return usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024
+
+
+def write_template(shape, size, path):
+    """Writes the template in a child process and returns its size and region
+    count. The kernel carries the peak resident set of a process across
+    exec, so a build started from this process would report this process's
+    own peak if the text had been made here."""
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(read_end)
+        text, regions = SHAPES[shape](size)
+        with open(path, "w") as out:
+            out.write(text)
+        os.write(write_end, f"{len(text)} {regions}".encode())
+        os._exit(0)
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        reply = pipe.read()
+    os.waitpid(pid, 0)
+    size, regions = map(int, reply.split())
+    return size, regions
 
 
 def main():
@@ -75,11 +97,8 @@ def main():
             with tempfile.TemporaryDirectory() as root:
                 run(binary, root, ["--init"])
                 os.makedirs(os.path.join(root, "src"))
-                text, regions = SHAPES[shape](size_mb * MB)
-                with open(os.path.join(root, "src", "page.html"), "w") as out:
-                    out.write(text)
-                size = len(text)
-                del text
+                size, regions = write_template(shape, size_mb * MB,
+                                               os.path.join(root, "src", "page.html"))
                 cpu, peak = run(binary, root, [])
                 bound = 8 * size + 50 * MB
                 print(f"| {shape} | {size / MB:.1f} MB | {regions:,} | {cpu:.1f} s "

@@ -110,15 +110,6 @@ bool read_region_plain(std::string_view text, size_t bang, const std::vector<std
   return true;
 }
 
-void flush_text(Node& root, std::string_view text) {
-  if (text.empty()) return;
-  if (!root.children.empty() && root.children.back().kind == NodeKind::Text) {
-    root.children.back().value += text;
-  } else {
-    root.children.emplace_back(NodeKind::Text, std::string(text));
-  }
-}
-
 }  // namespace
 
 bool Parser::parse_directive_name() {
@@ -228,11 +219,20 @@ Lexer new_lexer(std::vector<std::string> directive_names) {
   return Lexer(std::move(directive_names));
 }
 
-Node lex_text(const Lexer& lexer, std::string_view text, bool fast, LexTrace* trace) {
-  Node root(NodeKind::Template);
+namespace {
+
+// Hands the children of the Template tree of `text` to `emit` in order: a
+// Text node for each non-empty stretch of plain text, a Velt node for each
+// region.
+template <typename Emit>
+void lex_children(const Lexer& lexer, std::string_view text, bool fast, LexTrace* trace,
+                  Emit&& emit) {
   LexScans scans;
   size_t plain_start = 0;
   size_t from = 0;
+  auto emit_text = [&](std::string_view plain) {
+    if (!plain.empty()) emit(Node(NodeKind::Text, std::string(plain)));
+  };
   while (true) {
     const size_t bang = text.find('!', from);
     if (bang == std::string_view::npos) break;
@@ -246,12 +246,25 @@ Node lex_text(const Lexer& lexer, std::string_view text, bool fast, LexTrace* tr
              : read_region_plain(text, bang, lexer.directive_names(), scans, velt, end);
     if (!found) continue;
     if (trace != nullptr) trace->regions.push_back(bang);
-    flush_text(root, text.substr(plain_start, bang - plain_start));
-    root.children.push_back(std::move(velt));
+    emit_text(text.substr(plain_start, bang - plain_start));
+    emit(std::move(velt));
     plain_start = from = end;
   }
-  flush_text(root, text.substr(plain_start));
+  emit_text(text.substr(plain_start));
+}
+
+}  // namespace
+
+Node lex_text(const Lexer& lexer, std::string_view text, bool fast, LexTrace* trace) {
+  Node root(NodeKind::Template);
+  lex_children(lexer, text, fast, trace,
+               [&](Node&& child) { root.children.push_back(std::move(child)); });
   return root;
+}
+
+void lex_each(const Lexer& lexer, std::string_view text, const std::function<void(Node&&)>& emit,
+              LexTrace* trace) {
+  lex_children(lexer, text, true, trace, emit);
 }
 
 Node lex(const Lexer& lexer, std::string_view text) {

@@ -73,6 +73,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -127,6 +128,13 @@ struct LexTrace {
 // lex() that also appends what it found to `trace` (offsets relative to
 // `text`). The tree is the same as lex()'s; still linear.
 Node lex(const Lexer& lexer, std::string_view text, LexTrace& trace);
+
+// Lexes `text` like lex() but hands each child of the Template tree to
+// `emit`, in order, instead of keeping them (a Text node for each stretch of
+// plain text, a Velt node for each region), so that a caller can handle one
+// region tree at a time. With `trace`, appends to it as lex() does.
+void lex_each(const Lexer& lexer, std::string_view text, const std::function<void(Node&&)>& emit,
+              LexTrace* trace = nullptr);
 
 // Feeds `text` to the free-form selector machine (a nested rule's selector,
 // lists and leading combinators allowed) until it completes at the first

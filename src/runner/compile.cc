@@ -18,11 +18,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -40,12 +42,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 using RuleList = std::vector<Rule>;
-
-// The rules of one processed region and where its class list goes.
-struct CompiledRegion {
-  size_t at = 0;  // offset in CompiledFile::text
-  std::shared_ptr<const RuleList> rules;
-};
 
 // The rules of regions whose result does not depend on the file they are
 // in, by template kind and region text, shared by the worker threads of one
@@ -104,8 +100,14 @@ struct CompiledFile {
   IdHistory history;
   Clock::duration compile_time{};
   std::vector<std::string> warnings;  // set once the file compiled
-  std::string text;                   // the output without the class lists
-  std::vector<CompiledRegion> regions;
+  // The output with a NUL byte where each region's class list goes (a
+  // template cannot contain NUL, so the marks are unambiguous).
+  std::string text;
+  // The distinct rule lists of the regions, and for each region in order the
+  // index of its list: a few bytes per region however densely a template
+  // holds them.
+  std::vector<std::shared_ptr<const RuleList>> rule_lists;
+  std::vector<uint32_t> regions;
   // The compile or rule error (path prefixed) that stopped the file after
   // the regions above.
   Status error;
@@ -166,17 +168,25 @@ IdHistory reuse_task(const ReuseTable& reuse, const std::string& path) {
   return reuse_history(reuse, path);
 }
 
+// True when `region` has a use of a directive named in `names`.
+bool uses_directive(const Node& region, std::initializer_list<std::string_view> names) {
+  for (const Node& child : region.children) {
+    if (child.kind != NodeKind::Directive) continue;
+    for (const Node& part : child.children) {
+      if (part.kind != NodeKind::Name) continue;
+      for (std::string_view name : names) {
+        if (part.value == name) return true;
+      }
+    }
+  }
+  return false;
+}
+
 // True when processing `region` depends on nothing but its text and the
 // configuration: it uses neither `id` nor `copy`, which look at the other
 // regions of its file.
 bool independent_of_file(const Node& region) {
-  for (const Node& child : region.children) {
-    if (child.kind != NodeKind::Directive) continue;
-    for (const Node& part : child.children) {
-      if (part.kind == NodeKind::Name && (part.value == "id" || part.value == "copy")) return false;
-    }
-  }
-  return true;
+  return !uses_directive(region, {"id", "copy"});
 }
 
 // Processes one region of a file into its rules. Fails with the directive
@@ -198,36 +208,117 @@ Status process_region(const BuildTools& tools, const TemplateDef& def, const Nod
   return {};
 }
 
-// Turns the "before" tree into the output text and the regions' rules: the
-// directive service prepares the tree, then every region is processed in
-// order (or taken from the cache); a failing region stays as its text and
-// is described in `faults`. After a flattening or rule error the remaining
-// regions are still processed, for their faults, but give no rules.
-void collect_regions(const BuildTools& tools, const TemplateDef& def, const Node& before,
-                     const std::string& path, CompiledFile& out, std::vector<RegionFault>& faults) {
-  TemplateState state = tools.service->prepare(before);
-  size_t index = 0;
-  for (const Node& child : before.children) {
+// Turns the children of a file's "before" tree, handed over in order, into
+// the output text and the regions' rules: every region is processed (or
+// taken from the cache) with the file's directive state; a failing region
+// stays as its text and is described in `faults`. After a flattening or rule
+// error the remaining regions are still processed, for their faults, but
+// give no rules.
+class RegionCollector final : public RenderSink {
+ public:
+  RegionCollector(const BuildTools& tools, const TemplateDef& def, TemplateState& state,
+                  const std::string& path, CompiledFile& out, std::vector<RegionFault>& faults)
+      : tools_(tools), def_(def), state_(state), path_(path), out_(out), faults_(faults) {}
+
+  void text(std::string& text) override { out_.text += text; }
+  void child(Node&& child) override { add(child); }
+
+  void add(const Node& child) {
     if (child.kind != NodeKind::Velt) {
-      out.text += child.value;
-      continue;
+      out_.text += child.value;
+      return;
     }
     const std::string text = collect_text(child);
     std::shared_ptr<const RuleList> rules;
     Status status;
-    state.fault.reset();
-    Status failed = process_region(tools, def, child, state, text, rules, status);
+    state_.fault.reset();
+    Status failed = process_region(tools_, def_, child, state_, text, rules, status);
     if (!failed.ok()) {
-      RegionFault& fault = faults.emplace_back(RegionFault{index, 0, failed.error()});
-      if (state.fault) fault.offset = use_offset(child, state.fault->use);
-      if (state.fault && !state.fault->reason.empty()) fault.reason = state.fault->reason;
-      out.text += text;
-    } else if (out.error.ok()) {
-      out.regions.push_back(CompiledRegion{out.text.size(), std::move(rules)});
-      if (!status.ok()) out.error = prefix_error(path + ": ", status.take_error());
+      RegionFault& fault = faults_.emplace_back(RegionFault{index_, 0, failed.error()});
+      if (state_.fault) fault.offset = use_offset(child, state_.fault->use);
+      if (state_.fault && !state_.fault->reason.empty()) fault.reason = state_.fault->reason;
+      out_.text += text;
+    } else if (out_.error.ok()) {
+      out_.text.push_back('\0');
+      out_.regions.push_back(list_index(std::move(rules)));
+      if (!status.ok()) out_.error = prefix_error(path_ + ": ", status.take_error());
     }
-    ++index;
+    ++index_;
   }
+
+ private:
+  // Lists that the region cache shares are entered once; a list made for
+  // this region alone (held only here) needs no lookup. The count only
+  // decides about sharing, never about the result.
+  uint32_t list_index(std::shared_ptr<const RuleList> rules) {
+    const auto next = static_cast<uint32_t>(out_.rule_lists.size());
+    if (rules.use_count() == 1) {
+      out_.rule_lists.push_back(std::move(rules));
+      return next;
+    }
+    auto [found, added] = list_indices_.try_emplace(rules.get(), next);
+    if (added) out_.rule_lists.push_back(std::move(rules));
+    return found->second;
+  }
+
+  const BuildTools& tools_;
+  const TemplateDef& def_;
+  TemplateState& state_;
+  const std::string& path_;
+  CompiledFile& out_;
+  std::vector<RegionFault>& faults_;
+  size_t index_ = 0;  // of the next region among the file's regions
+  std::unordered_map<const RuleList*, uint32_t> list_indices_;
+};
+
+// Keeps, of the children handed to it, only the regions that use `id`: all
+// the directive preparation looks at.
+class IdRegions final : public RenderSink {
+ public:
+  void text(std::string&) override {}
+  void child(Node&& child) override {
+    if (child.kind == NodeKind::Velt && uses_directive(child, {"id"}))
+      tree_.children.push_back(std::move(child));
+  }
+  const Node& tree() const { return tree_; }
+
+ private:
+  Node tree_{NodeKind::Template};
+};
+
+// Templates up to this size whose regions may use `id` are kept whole while
+// their regions are processed, since `id` and `copy` need to know every
+// region of the file before the first is processed. Larger ones are lexed
+// twice, first to note the regions that use `id`, then to process each
+// region as soon as it is made, so that memory stays within a small
+// multiple of the text however densely it holds style regions.
+constexpr size_t kWholeTreeLimit = size_t{1} << 20;
+
+// Compiles `text` into the output text and regions of `out` (see
+// RegionCollector), recording region offsets and lexer misses in `trace`.
+// Fails with the compile error, before any region is processed.
+Status collect_regions(const BuildTools& tools, const TemplateDef& def, std::string_view text,
+                       const std::string& path, CompiledFile& out, std::vector<RegionFault>& faults,
+                       LexTrace& trace) {
+  // A use of `id` is written "!id", so without these bytes no region has one.
+  const bool may_use_ids = text.find("!id") != std::string_view::npos;
+  if (may_use_ids && text.size() <= kWholeTreeLimit) {
+    ZV_TRY(Node before, tools.compiler->compile(text, def, &trace));
+    TemplateState state = tools.service->prepare(before);
+    RegionCollector collector(tools, def, state, path, out, faults);
+    for (const Node& child : before.children) collector.add(child);
+    return {};
+  }
+  TemplateState state;
+  if (may_use_ids) {
+    IdRegions ids;
+    ZV_TRY_STATUS(tools.compiler->compile_each(text, def, ids));
+    state = tools.service->prepare(ids.tree());
+  } else {
+    state = tools.service->prepare(Node(NodeKind::Template));
+  }
+  RegionCollector collector(tools, def, state, path, out, faults);
+  return tools.compiler->compile_each(text, def, collector, &trace);
 }
 
 // The first half for one file: everything that does not need the registry.
@@ -251,14 +342,13 @@ void compile_file(const BuildTools& tools, const TemplateDef& def, const FileRec
   out.history = reuse_task(tools.reuse, record.path);
   const Clock::time_point start = Clock::now();
   LexTrace trace;
-  Result<Node> before = tools.compiler->compile(*text, def, &trace);
-  if (before.ok()) {
-    std::vector<RegionFault> faults;
-    collect_regions(tools, def, *before, record.path, out, faults);
+  std::vector<RegionFault> faults;
+  Status compiled = collect_regions(tools, def, *text, record.path, out, faults, trace);
+  if (compiled.ok()) {
     out.warnings = file_warnings(record.path, *text, trace, faults, written ? &*written : nullptr,
                                  tools.config.replacements, tools.time);
   } else {
-    out.error = prefix_error(record.path + ": ", before.take_error());
+    out.error = prefix_error(record.path + ": ", compiled.take_error());
   }
   out.compile_time = Clock::now() - start;
 }
@@ -273,14 +363,15 @@ Status finish_file(Registry& registry, CompiledFile& compiled, FileRecord& recor
   task.add_earlier(compiled.compile_time);
   record.warnings = std::move(compiled.warnings);
   std::string output;
-  output.reserve(compiled.text.size() + compiled.regions.size() * 8);
+  output.reserve(compiled.text.size() + compiled.regions.size() * 4);
   size_t copied = 0;
   std::vector<uint64_t> ids;
-  for (CompiledRegion& region : compiled.regions) {
-    output.append(compiled.text, copied, region.at - copied);
-    copied = region.at;
+  for (uint32_t list : compiled.regions) {
+    const size_t mark = compiled.text.find('\0', copied);
+    output.append(compiled.text, copied, mark - copied);
+    copied = mark + 1;
     ids.clear();
-    for (const Rule& rule : *region.rules) {
+    for (const Rule& rule : *compiled.rule_lists[list]) {
       Result<uint64_t> id = lookup_or_assign(registry, rule, compiled.history);
       if (!id.ok()) return prefix_error(record.path + ": ", id.take_error());
       ids.push_back(*id);

@@ -57,6 +57,12 @@ Result<Node> TemplateCompiler::compile(std::string_view text, const TemplateDef&
   return render(text, plan, lexer_, trace);
 }
 
+Status TemplateCompiler::compile_each(std::string_view text, const TemplateDef& tmpl,
+                                      RenderSink& sink, LexTrace* trace) const {
+  ZV_TRY(Plan plan, plan_file(text, tmpl, boundaries_, templates_));
+  return render_each(text, plan, lexer_, sink, trace);
+}
+
 Result<Node> compile_template(std::string_view text, const TemplateDef& tmpl,
                               const ProjectConfig& config,
                               const std::vector<std::string>& directive_names, LexTrace* trace) {

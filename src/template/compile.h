@@ -13,6 +13,7 @@
 #include "lexer/node.h"
 #include "template/boundary.h"
 #include "template/plan.h"
+#include "template/render.h"
 
 namespace zeviziz {
 
@@ -28,6 +29,12 @@ class TemplateCompiler {
   // offsets and misses in `trace` when given; fails like compile_template.
   Result<Node> compile(std::string_view text, const TemplateDef& tmpl,
                        LexTrace* trace = nullptr) const;
+
+  // Compiles like compile() but hands the tree's children to `sink` as they
+  // are made (render_each), so that no more than one region tree lives at a
+  // time. Fails like compile(), before anything reaches the sink.
+  Status compile_each(std::string_view text, const TemplateDef& tmpl, RenderSink& sink,
+                      LexTrace* trace = nullptr) const;
 
  private:
   BoundaryMap boundaries_;

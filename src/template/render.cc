@@ -204,17 +204,16 @@ std::string_view trim_side(std::string_view line, bool front) {
 
 class Renderer {
  public:
-  Renderer(std::string_view text, const Lexer& lexer, LexTrace* trace)
-      : text_(text), lexer_(lexer), root_(NodeKind::Template), trace_(trace) {}
+  Renderer(std::string_view text, const Lexer& lexer, RenderSink& sink, LexTrace* trace)
+      : text_(text), lexer_(lexer), sink_(sink), trace_(trace) {}
 
-  Node run(const Plan& plan) {
+  void run(const Plan& plan) {
     cut_pieces(text_.size(), plan, [this](const Piece& piece) {
       const std::string_view slice = text_.substr(piece.start, piece.end - piece.start);
       if (piece.treatment == Treatment::Text) write_text(piece, slice);
       if (piece.treatment == Treatment::String) write_string(*piece.segment, slice, piece.start);
     });
-    push_text(root_, pending_);
-    return std::move(root_);
+    flush_pending();
   }
 
  private:
@@ -231,34 +230,52 @@ class Renderer {
                                          piece.segment->keep_new_lines, output_last());
   }
 
+  // Lexes a string piece that starts at byte `start` of the file and hands
+  // its children on one at a time, so that only one region tree of the piece
+  // lives at once.
   void write_string(const Segment& segment, std::string_view slice, size_t start) {
-    Node lexed = trace_ != nullptr ? lex_traced(slice, start) : lex(lexer_, slice);
-    if (segment.optimize_whitespaces) collapse_white_space(lexed);
     last_ = output_last();
-    push_text(root_, pending_);
-    const int byte = last_byte(lexed);
-    if (byte >= 0) last_ = byte;
-    for (Node& child : lexed.children) root_.children.push_back(std::move(child));
+    flush_pending();
+    const size_t regions = trace_ != nullptr ? trace_->regions.size() : 0;
+    const size_t misses = trace_ != nullptr ? trace_->misses.size() : 0;
+    lex_each(
+        lexer_, slice,
+        [&](Node&& child) {
+          if (segment.optimize_whitespaces) collapse_white_space(child);
+          const int byte = last_byte(child);
+          if (byte >= 0) last_ = byte;
+          sink_.child(std::move(child));
+        },
+        trace_);
+    if (trace_ == nullptr) return;
+    // The lexer counts offsets from the start of the piece.
+    for (size_t i = regions; i < trace_->regions.size(); ++i) trace_->regions[i] += start;
+    for (size_t i = misses; i < trace_->misses.size(); ++i) trace_->misses[i].offset += start;
   }
 
-  // Lexes a string piece that starts at byte `start` of the file, adding its
-  // region offsets and misses to the trace in file offsets.
-  Node lex_traced(std::string_view slice, size_t start) {
-    LexTrace piece;
-    Node lexed = lex(lexer_, slice, piece);
-    for (size_t offset : piece.regions) trace_->regions.push_back(start + offset);
-    for (RegionMiss& miss : piece.misses) {
-      trace_->misses.push_back(RegionMiss{start + miss.offset, std::move(miss.reason)});
-    }
-    return lexed;
+  void flush_pending() {
+    if (!pending_.empty()) sink_.text(pending_);
+    pending_.clear();
   }
 
   std::string_view text_;
   const Lexer& lexer_;
-  Node root_;
+  RenderSink& sink_;
   LexTrace* trace_;
   std::string pending_;  // text written since the last string piece
   int last_ = -1;        // last byte written before `pending_`
+};
+
+// Builds the Template tree: template text joins the Text node before it,
+// lexed children are kept as the lexer made them.
+class TreeSink final : public RenderSink {
+ public:
+  void text(std::string& text) override { push_text(root_, text); }
+  void child(Node&& child) override { root_.children.push_back(std::move(child)); }
+  Node take() { return std::move(root_); }
+
+ private:
+  Node root_{NodeKind::Template};
 };
 
 }  // namespace
@@ -294,10 +311,18 @@ Result<Node> render(std::string_view text, const Plan& plan,
 }
 
 Result<Node> render(std::string_view text, const Plan& plan, const Lexer& lexer, LexTrace* trace) {
+  TreeSink sink;
+  ZV_TRY_STATUS(render_each(text, plan, lexer, sink, trace));
+  return sink.take();
+}
+
+Status render_each(std::string_view text, const Plan& plan, const Lexer& lexer, RenderSink& sink,
+                   LexTrace* trace) {
   if (text.find('\0') != std::string_view::npos) {
     return make_error("Templates cannot contain NUL characters");
   }
-  return Renderer(text, lexer, trace).run(plan);
+  Renderer(text, lexer, sink, trace).run(plan);
+  return {};
 }
 
 }  // namespace zeviziz

@@ -28,6 +28,26 @@ Result<Node> render(std::string_view text, const Plan& plan,
 Result<Node> render(std::string_view text, const Plan& plan, const Lexer& lexer,
                     LexTrace* trace = nullptr);
 
+// Receives the children of a rendered Template tree, in order.
+class RenderSink {
+ public:
+  virtual ~RenderSink() = default;
+  // Template text written since the previous string piece; never empty. The
+  // callee may take its contents.
+  virtual void text(std::string& text) = 0;
+  // One child (Text or Velt) lexed from a string piece.
+  virtual void child(Node&& child) = 0;
+};
+
+// Renders like render() but hands the tree's children to `sink` as they are
+// made instead of keeping them, so that no more than one region tree lives
+// at a time; template text and lexed Text children are not merged. Fails like
+// render(), before anything reaches the sink. With `trace`, records what
+// render() records, the region offsets of a string piece once the piece is
+// lexed.
+Status render_each(std::string_view text, const Plan& plan, const Lexer& lexer, RenderSink& sink,
+                   LexTrace* trace = nullptr);
+
 // Returns `text` with the whitespace options applied line by line (trailing
 // white space dropped, leading white space dropped unless `keep_indentation`
 // except on a first line that continues earlier output, line breaks kept only

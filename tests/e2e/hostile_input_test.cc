@@ -1,7 +1,8 @@
 // End-to-end tests of the binary on input meant to hang it or make it use
 // unbounded memory: FIFOs and devices where files are expected, replacement
 // chains that grow a template exponentially, and INI array keys whose
-// alternatives multiply. Every run has a timeout, so a hang fails the test
+// alternatives multiply, and templates made of nothing but style regions.
+// Every run has a timeout, so a hang fails the test
 // instead of stalling the suite, and, where the build allows it, a limit on
 // its address space.
 #include <gtest/gtest.h>
@@ -117,19 +118,24 @@ TEST_F(HostileInputTest, MultiplyingArrayKeysFailWithinTheLimits) {
 }
 
 TEST_F(HostileInputTest, LargeTemplatesCompileLikeSmallOnes) {
-  // A template past 1 MiB compiles like a small one: copies of later regions
-  // and duplicate ids come out the same.
+  // A template past 1 MiB compiles like a small one: copies of later regions,
+  // duplicate ids and failed regions come out the same, and so do the
+  // warnings, placed in the file as written.
   const std::string page =
       "<div class=\"!copy(later)!{padding:0}\">a</div>\n"
       "<p class=\"!id(later)!{color:red} !at(medium){display:none}\">b</p>\n"
       "<p class=\"!id(twice)!{margin:0}\">c</p><p class=\"!id(twice)!{margin:1px}\">d</p>\n"
-      "<p class=\"!copy(missing)!{x:y}\">e</p>\n";
+      "<p class=\"!copy(missing)!{x:y}\">e</p>\n"
+      "<p class=\"a !{color:red\">f</p>\n"
+      "<script>let s = ' !{gap:0}  !copy(later){margin:0}';</script>\n";
   project.write("src/page.html", page);
   RunResult result = run({});
   ASSERT_EQ(result.status, 0) << result.err;
   const std::string small = project.read("out/page.html");
+  const std::string small_err = result.err;
   EXPECT_EQ(small.rfind("<div class=\"i", 0), 0u) << small;  // the copy resolved
   EXPECT_NE(small.find("!id(twice)!{margin:0}"), std::string::npos) << small;
+  EXPECT_NE(small_err.find("page.html:4:"), std::string::npos) << small_err;
 
   std::string padding;
   while (padding.size() <= (size_t{1} << 20)) padding += "<p>x</p>\n";
@@ -140,6 +146,31 @@ TEST_F(HostileInputTest, LargeTemplatesCompileLikeSmallOnes) {
   result = run({});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_TRUE(project.read("out/page.html") == small + padding);
+  EXPECT_EQ(result.err, small_err);
+}
+
+TEST_F(HostileInputTest, DenseRegionsStayWithinMemoryBound) {
+  // Style regions as densely as they can be written, in one attribute and
+  // one per attribute; the build must fit in 8 times the template's size
+  // plus 50 MB of address space.
+  if (e2e::kSanitized) GTEST_SKIP() << "sanitizers reserve address space of their own";
+  struct Shape {
+    std::string open, region, close;
+  };
+  const Shape shapes[] = {{"<p class=\"", "!{color:red} ", "\">x</p>\n"},
+                          {"", "<p class=\"!{color:red}\">x</p>\n", ""}};
+  for (const Shape& shape : shapes) {
+    std::string page = shape.open;
+    while (page.size() < (size_t{3} << 20)) page += shape.region;
+    page += shape.close;
+    project.write("src/page.html", page);
+    project.set_mtime("src/page.html", std::time(nullptr) + 100);
+    const RunResult result =
+        e2e::run_zeviziz({}, project.root(), {kTimeout, 8 * page.size() + (size_t{50} << 20)});
+    ASSERT_EQ(result.status, 0) << shape.region << ": " << result.err;
+    EXPECT_EQ(project.read("out/page.html").substr(0, 12), "<p class=\"i1") << shape.region;
+    project.remove("out/page.html");
+  }
 }
 
 }  // namespace
