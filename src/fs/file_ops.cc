@@ -60,15 +60,23 @@ Path current_dir() {
   return cwd;
 }
 
-// The text of `path` joined to the current working directory when relative.
-// Joined as text: the component-wise join of paths costs more than the stat
-// it serves.
-std::string absolute_text(const Path& path) {
-  if (path.is_absolute()) return path.native();
+// Writes into `out` the path text `path` joined to the current working
+// directory when relative. Joined as text: the component-wise join of paths
+// costs more than the stat it serves.
+void absolute_text(std::string_view path, std::string& out) {
+  if (!path.empty() && path.front() == '/') {
+    out.assign(path);
+    return;
+  }
   const CheckMemory& memory = check_memory();
-  std::string text = memory.depth > 0 && memory.cwd ? memory.cwd->native() : current_dir().native();
-  if (!text.empty() && text.back() != '/') text += '/';
-  text += path.native();
+  out.assign(memory.depth > 0 && memory.cwd ? memory.cwd->native() : current_dir().native());
+  if (!out.empty() && out.back() != '/') out += '/';
+  out += path;
+}
+
+std::string absolute_text(const Path& path) {
+  std::string text;
+  absolute_text(path.native(), text);
   return text;
 }
 
@@ -106,6 +114,20 @@ int close_fd(int fd) {
 }
 
 }  // namespace
+
+void log_filesystem_text(std::string_view operation, const std::string& path) {
+  if (log_positions().filesystem == kLogOff) return;
+  log_filesystem(operation, Path(path));
+}
+
+std::string join_path_text(std::string_view directory, std::string_view name) {
+  std::string joined;
+  joined.reserve(directory.size() + 1 + name.size());
+  joined.append(directory);
+  if (!joined.empty() && joined.back() != '/') joined += '/';
+  joined.append(name);
+  return joined;
+}
 
 std::string display_path(const Path& path) {
   if (path.is_absolute()) {
@@ -150,19 +172,24 @@ namespace {
 // absolute path's text: each growing prefix ends at a separator, empty
 // components are skipped, and lstat reads the prefix through a NUL written
 // into a private copy of the text.
-Status check_links(const Path& path, std::optional<struct stat>* last) {
+Status check_links(std::string_view path, std::optional<struct stat>* last) {
   CheckMemory& memory = check_memory();
-  std::string text = absolute_text(path);
+  // Reused by the calls of one thread, so a check allocates nothing.
+  thread_local std::string text;
+  absolute_text(path, text);
   bool whole = false;
   struct stat info;
   size_t start = 0;
   // A directory is remembered only after every prefix above it passed, so a
-  // remembered parent lets the walk start at the last component.
+  // remembered parent lets the walk start at the last component, which is
+  // then read without looking it up (it is usually a file).
+  bool from_parent = false;
   if (memory.depth > 0) {
     const size_t slash = text.find_last_of('/');
     if (slash != std::string::npos && slash > 0 &&
         memory.verified_directories.contains(std::string_view(text.data(), slash))) {
       start = slash;
+      from_parent = true;
     }
   }
   while (start < text.size()) {
@@ -175,7 +202,9 @@ Status check_links(const Path& path, std::optional<struct stat>* last) {
     start = end;
     whole = false;
     const std::string_view prefix(text.data(), end);
-    if (memory.depth > 0 && memory.verified_directories.contains(prefix)) continue;
+    if (memory.depth > 0 && !from_parent && memory.verified_directories.contains(prefix)) {
+      continue;
+    }
     const char saved = text[end];  // '/' or the terminating NUL
     text[end] = '\0';
     const int status = ::lstat(text.c_str(), &info);
@@ -200,7 +229,7 @@ Status check_links(const Path& path, std::optional<struct stat>* last) {
 }  // namespace
 
 Status check_no_symlinks(const Path& path) {
-  return check_links(path, nullptr);
+  return check_links(path.native(), nullptr);
 }
 
 bool file_exists(const Path& path) {
@@ -223,15 +252,19 @@ bool is_dir(const Path& path) {
 }
 
 Result<std::optional<FileTime>> file_mtime(const Path& path) {
+  return file_mtime_at(path.native());
+}
+
+Result<std::optional<FileTime>> file_mtime_at(const std::string& path) {
   std::optional<struct stat> checked;
   ZV_TRY_STATUS(check_links(path, &checked));
-  log_filesystem("mtime", path);
+  log_filesystem_text("mtime", path);
   struct stat info;
   if (checked) {
     info = *checked;  // no link, so this is what stat() would report
   } else if (::stat(path.c_str(), &info) != 0) {
     if (is_absent_error(errno)) return std::optional<FileTime>();
-    return path_error(path, errno);
+    return path_error(Path(path), errno);
   }
   // Only regular files have a time: a FIFO, socket or device is never read
   // or copied, so it counts as absent like a directory.
@@ -292,7 +325,7 @@ Result<int> open_for_reading(const Path& path, const std::optional<struct stat>&
 
 Result<std::string> read_file(const Path& path) {
   std::optional<struct stat> checked;
-  ZV_TRY_STATUS(check_links(path, &checked));
+  ZV_TRY_STATUS(check_links(path.native(), &checked));
   log_filesystem("read", path);
   ZV_TRY(const int fd, open_for_reading(path, checked));
   std::string text;
@@ -314,7 +347,9 @@ EntryType type_from_mode(mode_t mode) {
   return EntryType::Other;
 }
 
-EntryType entry_type(const Path& path, unsigned char d_type) {
+// The type of a listed entry; `path` is read only when the listing does not
+// tell the type.
+EntryType entry_type(const std::string& path, unsigned char d_type) {
   switch (d_type) {
     case DT_REG:
       return EntryType::File;
@@ -334,24 +369,34 @@ EntryType entry_type(const Path& path, unsigned char d_type) {
 
 }  // namespace
 
-Result<std::vector<DirEntry>> read_dir(const Path& directory) {
-  log_filesystem("read-dir", directory);
+Result<std::vector<NamedEntry>> read_dir_names(const std::string& directory) {
+  log_filesystem_text("read-dir", directory);
   DIR* dir = ::opendir(directory.c_str());
-  if (dir == nullptr) return path_error(directory, errno);
-  std::vector<DirEntry> entries;
+  if (dir == nullptr) return path_error(Path(directory), errno);
+  std::vector<NamedEntry> entries;
+  std::string entry_path;
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(dir);
     if (entry == nullptr) break;
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    Path entry_path = directory / Path(name);
-    const EntryType type = entry_type(entry_path, entry->d_type);
-    entries.push_back(DirEntry{std::move(entry_path), type});
+    if (entry->d_type == DT_UNKNOWN) entry_path = join_path_text(directory, name);
+    entries.push_back(NamedEntry{std::string(name), entry_type(entry_path, entry->d_type)});
   }
   const int error_number = errno;
   ::closedir(dir);
-  if (error_number != 0) return path_error(directory, error_number);
+  if (error_number != 0) return path_error(Path(directory), error_number);
+  return entries;
+}
+
+Result<std::vector<DirEntry>> read_dir(const Path& directory) {
+  ZV_TRY(std::vector<NamedEntry> names, read_dir_names(directory.native()));
+  std::vector<DirEntry> entries;
+  entries.reserve(names.size());
+  for (NamedEntry& entry : names) {
+    entries.push_back(DirEntry{directory / Path(std::move(entry.name)), entry.type});
+  }
   return entries;
 }
 
@@ -367,6 +412,11 @@ Result<std::optional<DirEntry>> entry_at(const Path& path) {
 EntryType file_type(const DirEntry& entry) {
   log_filesystem("file-type", entry.path);
   return entry.type;
+}
+
+EntryType file_type_at(const std::string& path, EntryType type) {
+  log_filesystem_text("file-type", path);
+  return type;
 }
 
 Status remove_file(const Path& path) {

@@ -63,6 +63,10 @@ bool is_dir(const Path& path);
 // otherwise. Fails with "path: system text".
 Result<std::optional<FileTime>> file_mtime(const Path& path);
 
+// The same for a path given as text, which spares building a Path; for
+// many files in a row.
+Result<std::optional<FileTime>> file_mtime_at(const std::string& path);
+
 // `read`: the whole file; fails with "path: system text",
 // "path: Not a regular file" (a FIFO, socket or device, refused without
 // waiting on it) or "path: stream did not contain valid UTF-8".
@@ -81,6 +85,16 @@ struct DirEntry {
 // "path: system text".
 Result<std::vector<DirEntry>> read_dir(const Path& directory);
 
+// A listed entry by name.
+struct NamedEntry {
+  std::string name;
+  EntryType type = EntryType::File;
+};
+
+// `read-dir` on a directory given as text: the entries' names in the
+// platform's order; fails like read_dir. Builds no Path per entry.
+Result<std::vector<NamedEntry>> read_dir_names(const std::string& directory);
+
 // The entry at `path` typed as a directory listing would type it (links are
 // not followed), without a log line; absent when nothing is there. Fails with
 // "path: system text".
@@ -88,6 +102,18 @@ Result<std::optional<DirEntry>> entry_at(const Path& path);
 
 // `file-type`: logs the operation and returns the type from the listing.
 EntryType file_type(const DirEntry& entry);
+
+// `file-type` for an entry whose path is given as text: logs the operation
+// and returns `type`, the type from the listing.
+EntryType file_type_at(const std::string& path, EntryType type);
+
+// Joins path texts as Path's "/" would for a relative `name`: one "/"
+// between them unless `directory` is empty or already ends with one.
+std::string join_path_text(std::string_view directory, std::string_view name);
+
+// Writes the filesystem log line of `operation` on a path given as text, like
+// log_filesystem; builds nothing when that log is off.
+void log_filesystem_text(std::string_view operation, const std::string& path);
 
 // `remove-file`: deletes one file. Fails with "path: system text".
 Status remove_file(const Path& path);

@@ -82,21 +82,24 @@ void record_file(KnownFiles& known, std::string path, FileTime time, bool forced
 }
 
 // One directory being walked: its listing and the next entry to look at.
+// Paths are kept as text: building a Path per entry would cost more than
+// the stat the entry needs.
 struct WalkFrame {
-  std::vector<DirEntry> entries;
+  std::vector<NamedEntry> entries;
   size_t next = 0;
-  std::string prefix;  // template path of the directory + "/", or "" at the top
+  std::string directory;  // path text of the directory
+  std::string prefix;     // template path of the directory + "/", or "" at the top
 };
 
-Result<WalkFrame> open_frame(const Path& directory, std::string prefix) {
-  ZV_TRY(std::vector<DirEntry> entries, read_dir(directory));
-  return WalkFrame{std::move(entries), 0, std::move(prefix)};
+Result<WalkFrame> open_frame(std::string directory, std::string prefix) {
+  ZV_TRY(std::vector<NamedEntry> entries, read_dir_names(directory));
+  return WalkFrame{std::move(entries), 0, std::move(directory), std::move(prefix)};
 }
 
 // Handles one file found by the walk.
-Status visit_file(KnownFiles& known, const DirEntry& entry, std::string relative, bool forced,
+Status visit_file(KnownFiles& known, const std::string& path, std::string relative, bool forced,
                   std::vector<ChangedFile>& changed) {
-  ZV_TRY(std::optional<FileTime> time, file_mtime(entry.path));
+  ZV_TRY(std::optional<FileTime> time, file_mtime_at(path));
   // Gone (or replaced by a directory or link) since the listing: not seen.
   if (!time) return {};
   if (!is_valid_utf8(relative)) return make_error("Template paths must be UTF-8");
@@ -113,21 +116,22 @@ struct Walk {
   std::vector<WalkFrame> stack;
 };
 
-// Looks at one entry found by a walk (`relative` is its template path):
-// excluded entries and links are skipped, a directory goes on the stack so
-// its entries come next, a file is recorded.
-Status visit_entry(Walk& walk, const DirEntry& entry, std::string relative) {
+// Looks at one entry found by a walk: `path` is its path text, `listed` its
+// type from the listing and `relative` its template path. Excluded entries
+// and links are skipped, a directory goes on the stack so its entries come
+// next, a file is recorded.
+Status visit_entry(Walk& walk, std::string path, EntryType listed, std::string relative) {
   if (matches_exclusion(relative, walk.exclusions)) return {};
-  EntryType type = file_type(entry);
+  EntryType type = file_type_at(path, listed);
   // Links, FIFOs, sockets and devices are skipped: only regular files are
   // read, and opening a FIFO would wait for a writer.
   if (type == EntryType::Symlink || type == EntryType::Other) return {};
   if (type == EntryType::Directory) {
-    ZV_TRY(WalkFrame child, open_frame(entry.path, relative + "/"));
+    ZV_TRY(WalkFrame child, open_frame(std::move(path), relative + "/"));
     walk.stack.push_back(std::move(child));
     return {};
   }
-  return visit_file(walk.known, entry, std::move(relative), walk.forced, walk.changed);
+  return visit_file(walk.known, path, std::move(relative), walk.forced, walk.changed);
 }
 
 // Visits the entries of the directories on the stack, depth-first.
@@ -138,10 +142,12 @@ Status walk_stack(Walk& walk) {
       walk.stack.pop_back();
       continue;
     }
-    const DirEntry entry = std::move(frame.entries[frame.next++]);
-    std::string relative = frame.prefix + entry.path.filename().string();
+    const NamedEntry& entry = frame.entries[frame.next++];
+    std::string path = join_path_text(frame.directory, entry.name);
+    std::string relative = frame.prefix + entry.name;
+    const EntryType type = entry.type;
     // `frame` may move when visit_entry pushes a child; it is not used after.
-    ZV_TRY_STATUS(visit_entry(walk, entry, std::move(relative)));
+    ZV_TRY_STATUS(visit_entry(walk, std::move(path), type, std::move(relative)));
   }
   return {};
 }
@@ -149,7 +155,7 @@ Status walk_stack(Walk& walk) {
 Status walk_tree(KnownFiles& known, const Path& in_directory, const Exclusions& exclusions,
                  bool forced, std::vector<ChangedFile>& changed) {
   Walk walk{known, exclusions, forced, changed, {}};
-  ZV_TRY(WalkFrame top, open_frame(in_directory, ""));
+  ZV_TRY(WalkFrame top, open_frame(in_directory.native(), ""));
   walk.stack.push_back(std::move(top));
   return walk_stack(walk);
 }
@@ -286,7 +292,7 @@ Status rescan_root(Walk& walk, const Path& in_directory, const std::string& root
   ZV_TRY_STATUS(check_no_symlinks(path));
   ZV_TRY(std::optional<DirEntry> entry, entry_at(path));
   if (!entry) return {};
-  ZV_TRY_STATUS(visit_entry(walk, *entry, root));
+  ZV_TRY_STATUS(visit_entry(walk, entry->path.native(), entry->type, root));
   return walk_stack(walk);
 }
 

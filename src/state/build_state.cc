@@ -5,6 +5,7 @@
 // the state's records and output times.
 #include "state/build_state.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "log/log.h"
@@ -37,9 +38,12 @@ Result<bool> keep_entry(BuildState& state, const ChangedFile& entry, bool force_
                         const CompiledKindTest& is_compiled) {
   // Scan paths are plain relative paths, so joining cannot leave
   // out_directory; the link test of `mtime` covers the whole output path,
-  // and each output is read once.
-  const Path output = state.config.out_directory / path_from_text(entry.path);
-  ZV_TRY(std::optional<FileTime> output_time, file_mtime(output));
+  // and each output is read once. Joined as text, as a Path would join it
+  // (backslashes separate too), without building one per file.
+  std::string output = join_path_text(state.config.out_directory.native(), entry.path);
+  std::replace(output.end() - static_cast<std::ptrdiff_t>(entry.path.size()), output.end(), '\\',
+               '/');
+  ZV_TRY(std::optional<FileTime> output_time, file_mtime_at(output));
   if (!output_time || entry.time > *output_time) return true;
   bool keep = is_compiled(entry.path) ? force_css : state.records.contains(entry.path);
   if (keep) return true;
@@ -109,6 +113,9 @@ Status prune_first_cycle(BuildState& state, std::vector<ChangedFile>& changed, b
                          const CompiledKindTest& is_compiled) {
   std::vector<ChangedFile> kept;
   kept.reserve(changed.size());
+  // Most entries of a first cycle with nothing edited are dropped, each
+  // storing its output's time.
+  state.output_times.reserve(state.output_times.size() + changed.size());
   for (const ChangedFile& entry : changed) {
     ZV_TRY(bool keep, keep_entry(state, entry, force_css, is_compiled));
     if (keep) kept.push_back(entry);
