@@ -48,6 +48,18 @@ TEST_F(FileOpsTest, PathFromTextSplitsOnBothSeparators) {
   EXPECT_EQ(path_from_text("pages\\about.html"), path_from_text("pages/about.html"));
 }
 
+TEST_F(FileOpsTest, PathTextsJoinLikePaths) {
+  // The walk and the pruning join texts where they used to join Paths; the
+  // texts, and so the log lines and messages, must not change.
+  const std::pair<std::string, std::string> cases[] = {
+      {"src", "a.html"}, {"src/", "a.html"}, {"/abs/out", "d/b.css"}, {".", "x"},
+      {"", "x"},         {"a/./b", "c"},     {"out//", "c"},          {"/", "etc"}};
+  for (const auto& [directory, name] : cases) {
+    EXPECT_EQ(join_path_text(directory, name), (Path(directory) / Path(name)).native())
+        << directory << " + " << name;
+  }
+}
+
 TEST_F(FileOpsTest, SymlinkTest) {
   fs::create_directories("real/sub");
   write("file", "x");
@@ -143,6 +155,18 @@ TEST_F(FileOpsTest, ReadDirAndFileType) {
                                                      {"d/l", EntryType::Symlink},
                                                      {"d/sub", EntryType::Directory}}));
   EXPECT_EQ(read_dir("nope").error(), "nope: No such file or directory");
+
+  auto named = read_dir_names("d/");
+  ASSERT_TRUE(named.ok());
+  std::map<std::string, EntryType> by_name;
+  for (const NamedEntry& entry : *named) by_name[entry.name] = entry.type;
+  EXPECT_EQ(by_name,
+            (std::map<std::string, EntryType>{
+                {"f", EntryType::File}, {"l", EntryType::Symlink}, {"sub", EntryType::Directory}}));
+  EXPECT_EQ(read_dir_names("nope").error(), "nope: No such file or directory");
+  EXPECT_EQ(*file_mtime_at("d/gone"), std::optional<FileTime>());
+  EXPECT_EQ(file_mtime_at("d/l").error(), "Symbolic links are not supported: d/l");
+  EXPECT_EQ(*file_mtime_at("d/f"), *file_mtime(Path("d/f")));
 }
 
 TEST_F(FileOpsTest, RemoveAndCreate) {
