@@ -3,14 +3,22 @@
 // need to step over characters.
 #include "base/unicode.h"
 
+#include <cctype>
+
 namespace zeviziz {
 
 bool is_white_space(char32_t ch) {
   if (ch <= 0x20) return ch == 0x20 || (ch >= 0x09 && ch <= 0x0D);
   if (ch < 0x85) return false;
   switch (ch) {
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029:
-    case 0x202F: case 0x205F: case 0x3000:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return ch >= 0x2000 && ch <= 0x200A;
@@ -141,6 +149,17 @@ std::string ascii_lower(std::string_view text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
+}
+
+bool is_an_plus_b_word(std::string_view text, size_t pos) {
+  size_t end = pos;
+  while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) ||
+                               text[end] == '+' || text[end] == '-')) {
+    ++end;
+  }
+  const std::string word = ascii_lower(text.substr(pos, end - pos));
+  if (word == "odd" || word == "even") return true;
+  return word.find_first_not_of("0123456789n+-") == std::string::npos;
 }
 
 }  // namespace zeviziz

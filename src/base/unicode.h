@@ -40,4 +40,8 @@ size_t count_chars(std::string_view text);
 // Returns `text` with A-Z folded to a-z (no other letters change).
 std::string ascii_lower(std::string_view text);
 
+// True when the run of ASCII letters, digits, "+" and "-" at byte `pos` of
+// `text` reads as part of an An+B expression ("2n+1", "-n", "odd", "even").
+bool is_an_plus_b_word(std::string_view text, size_t pos);
+
 }  // namespace zeviziz

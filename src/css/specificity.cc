@@ -121,19 +121,6 @@ char32_t char_at(std::string_view text, size_t pos, size_t& length) {
   return ch;
 }
 
-// True when the run of letters, digits, "+" and "-" at byte `pos` reads as
-// part of an An+B expression ("2n+1", "-n", "odd", "even").
-bool is_an_plus_b_word(std::string_view text, size_t pos) {
-  size_t end = pos;
-  while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) ||
-                               text[end] == '+' || text[end] == '-')) {
-    ++end;
-  }
-  const std::string word = ascii_lower(text.substr(pos, end - pos));
-  if (word == "odd" || word == "even") return true;
-  return word.find_first_not_of("0123456789n+-") == std::string::npos;
-}
-
 enum class ListMode { Nested, List, Relative, Compound };
 
 class Reader {
