@@ -12,28 +12,11 @@
 #include <cstdlib>
 #include <new>
 
+#include "allocation_counter.h"
 #include "config/load.h"
 #include "fs/scan.h"
 #include "runner/compile.h"
 #include "template/compile.h"
-
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}  // namespace
-
-void* operator new(size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-// The counting operator new takes its memory from malloc.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
 
 namespace zeviziz {
 namespace {
@@ -93,10 +76,10 @@ void BM_TemplatePathOneThread(benchmark::State& state) {
   for (auto _ : state) {
     Registry registry;
     ReuseTable reuse;
-    const uint64_t before = g_allocations.load();
+    const uint64_t before = bench::allocation_count.load();
     Result<std::vector<FileRecord>> records =
         compile_files(project->config, registry, reuse, project->files);
-    allocations += g_allocations.load() - before;
+    allocations += bench::allocation_count.load() - before;
     if (!records.ok()) {
       state.SkipWithError(records.error().c_str());
       return;

@@ -9,25 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "allocation_counter.h"
 #include "lexer/lexer.h"
-
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}  // namespace
-
-void* operator new(size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-// The counting operator new takes its memory from malloc.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
 
 namespace zeviziz {
 namespace {
@@ -46,9 +29,9 @@ void run(benchmark::State& state, const std::string& text) {
   uint64_t allocations = 0;
   size_t regions = 0;
   for (auto _ : state) {
-    const uint64_t before = g_allocations.load();
+    const uint64_t before = bench::allocation_count.load();
     Node tree = lex(lexer, text);
-    allocations += g_allocations.load() - before;
+    allocations += bench::allocation_count.load() - before;
     regions = 0;
     for (const Node& child : tree.children) regions += child.kind == NodeKind::Velt ? 1 : 0;
     benchmark::DoNotOptimize(tree);
