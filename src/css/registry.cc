@@ -113,8 +113,10 @@ void place_rule(Registry& registry, uint64_t id, const RuleKey& key) {
   }
 }
 
-// Takes IDs from the back of the history entry of `rule` until one is free.
-uint64_t take_from_history(const Registry& registry, const Rule& rule, IdHistory& history) {
+// Takes IDs from the back of the history entry of `rule` (a Rule or a
+// RuleView) until one is free.
+template <typename AnyRule>
+uint64_t take_from_history(const Registry& registry, const AnyRule& rule, IdHistory& history) {
   if (history.catalog == nullptr || history.ids.empty()) return 0;
   std::optional<RuleKey> key = history.catalog->find(rule);
   if (!key) return 0;
@@ -215,6 +217,12 @@ uint32_t RuleCatalog::find_list(const std::vector<std::string>& texts) const {
   return numbers ? list_keys_.find(*numbers) : TextTable::kNone;
 }
 
+uint32_t RuleCatalog::find_list(const std::vector<std::string_view>& texts) const {
+  std::optional<std::string> numbers =
+      list_numbers(texts, [this](std::string_view text) { return at_rule_texts_.find(text); });
+  return numbers ? list_keys_.find(*numbers) : TextTable::kNone;
+}
+
 template <typename Texts>
 uint32_t RuleCatalog::enter_list(const Texts& texts, std::string_view kind, uint32_t min_width,
                                  uint32_t max_width) {
@@ -276,6 +284,16 @@ std::optional<RuleKey> RuleCatalog::find(const Rule& rule) const {
   return key;
 }
 
+std::optional<RuleKey> RuleCatalog::find(const RuleView& rule) const {
+  RuleKey key{find_list(rule.at_rules->texts), selectors_.find(rule.selector),
+              declarations_.find(rule.declaration)};
+  if (key.at_rules == TextTable::kNone || key.selector == TextTable::kNone ||
+      key.declaration == TextTable::kNone) {
+    return std::nullopt;
+  }
+  return key;
+}
+
 RuleView RuleCatalog::view(const RuleKey& key) const {
   return RuleView{&lists_[key.at_rules], selectors_.text(key.selector),
                   declarations_.text(key.declaration), key.at_rules};
@@ -302,8 +320,14 @@ uint64_t find_id(const Registry& registry, const Rule& rule) {
   return key ? find_key(registry, *key) : 0;
 }
 
-Result<uint64_t> lookup_or_assign(Registry& registry, const Rule& rule, IdHistory& history) {
-  if (uint64_t known = find_id(registry, rule); known != 0) return known;
+namespace {
+
+// Returns the ID of `rule`, a Rule or a RuleView (see lookup_or_assign).
+template <typename AnyRule>
+Result<uint64_t> assign_id(Registry& registry, const AnyRule& rule, IdHistory& history) {
+  if (std::optional<RuleKey> key = registry.catalog.find(rule)) {
+    if (uint64_t known = find_key(registry, *key); known != 0) return known;
+  }
   uint64_t id = take_from_history(registry, rule, history);
   if (id != 0) {
     registry.counter = std::max(registry.counter, id);
@@ -317,6 +341,16 @@ Result<uint64_t> lookup_or_assign(Registry& registry, const Rule& rule, IdHistor
   place_rule(registry, id, key);
   index_rule(registry, id, key);
   return id;
+}
+
+}  // namespace
+
+Result<uint64_t> lookup_or_assign(Registry& registry, const Rule& rule, IdHistory& history) {
+  return assign_id(registry, rule, history);
+}
+
+Result<uint64_t> lookup_or_assign(Registry& registry, const RuleView& rule, IdHistory& history) {
+  return assign_id(registry, rule, history);
 }
 
 Registry retained_copy(const Registry& registry, const std::set<uint64_t>& ids) {

@@ -114,11 +114,14 @@ class RuleCatalog {
   RuleKey intern(const RuleView& rule);
   // The key of `rule`, or nothing when one of its texts was never entered.
   std::optional<RuleKey> find(const Rule& rule) const;
+  // The same for a rule of another catalog.
+  std::optional<RuleKey> find(const RuleView& rule) const;
   // The rule of `key` (which must come from this catalog).
   RuleView view(const RuleKey& key) const;
 
  private:
   uint32_t find_list(const std::vector<std::string>& texts) const;
+  uint32_t find_list(const std::vector<std::string_view>& texts) const;
   template <typename Texts>
   uint32_t enter_list(const Texts& texts, std::string_view kind, uint32_t min_width,
                       uint32_t max_width);
@@ -170,6 +173,9 @@ Result<Rule> make_rule(std::vector<std::string> at_rules, std::string selector,
 // next counter value. Fails with "Class ID overflow" when the counter is at
 // its maximum and a new ID is needed. A new rule's texts are interned.
 Result<uint64_t> lookup_or_assign(Registry& registry, const Rule& rule, IdHistory& history);
+// The same for a rule held in another catalog (its texts are interned into
+// the registry's catalog when the rule is new).
+Result<uint64_t> lookup_or_assign(Registry& registry, const RuleView& rule, IdHistory& history);
 
 // Returns the ID the key index gives `rule`, or 0 when it is unknown.
 uint64_t find_id(const Registry& registry, const Rule& rule);

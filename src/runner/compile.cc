@@ -103,10 +103,14 @@ struct CompiledFile {
   // The output with a NUL byte where each region's class list goes (a
   // template cannot contain NUL, so the marks are unambiguous).
   std::string text;
-  // The distinct rule lists of the regions, and for each region in order the
-  // index of its list: a few bytes per region however densely a template
-  // holds them.
-  std::vector<std::shared_ptr<const RuleList>> rule_lists;
+  // The texts of the file's rules, each held once, and the rules as keys
+  // into them: a rule repeated in the file costs a few bytes per use.
+  RuleCatalog catalog;
+  // The distinct rule lists of the regions one after another; list i is
+  // rule_keys[list_ends[i - 1], list_ends[i]) (from 0 for the first). For
+  // each region in order, the index of its list.
+  std::vector<RuleKey> rule_keys;
+  std::vector<uint32_t> list_ends;
   std::vector<uint32_t> regions;
   // The compile or rule error (path prefixed) that stopped the file after
   // the regions above.
@@ -247,18 +251,24 @@ class RegionCollector final : public RenderSink {
   }
 
  private:
-  // Lists that the region cache shares are entered once; a list made for
-  // this region alone (held only here) needs no lookup. The count only
-  // decides about sharing, never about the result.
+  // Lists that the region cache shares (and keeps for the whole build) are
+  // entered once; a list made for this region alone (held only here) needs
+  // no lookup. The count only decides about sharing, never about the result.
   uint32_t list_index(std::shared_ptr<const RuleList> rules) {
-    const auto next = static_cast<uint32_t>(out_.rule_lists.size());
+    const auto next = static_cast<uint32_t>(out_.list_ends.size());
     if (rules.use_count() == 1) {
-      out_.rule_lists.push_back(std::move(rules));
+      enter_list(*rules);
       return next;
     }
     auto [found, added] = list_indices_.try_emplace(rules.get(), next);
-    if (added) out_.rule_lists.push_back(std::move(rules));
+    if (added) enter_list(*rules);
     return found->second;
+  }
+
+  // Appends `rules` as the next list, as keys into the file's catalog.
+  void enter_list(const RuleList& rules) {
+    for (const Rule& rule : rules) out_.rule_keys.push_back(out_.catalog.intern(rule));
+    out_.list_ends.push_back(static_cast<uint32_t>(out_.rule_keys.size()));
   }
 
   const BuildTools& tools_;
@@ -371,8 +381,10 @@ Status finish_file(Registry& registry, CompiledFile& compiled, FileRecord& recor
     output.append(compiled.text, copied, mark - copied);
     copied = mark + 1;
     ids.clear();
-    for (const Rule& rule : *compiled.rule_lists[list]) {
-      Result<uint64_t> id = lookup_or_assign(registry, rule, compiled.history);
+    const uint32_t begin = list == 0 ? 0 : compiled.list_ends[list - 1];
+    for (uint32_t rule = begin; rule < compiled.list_ends[list]; ++rule) {
+      const RuleView view = compiled.catalog.view(compiled.rule_keys[rule]);
+      Result<uint64_t> id = lookup_or_assign(registry, view, compiled.history);
       if (!id.ok()) return prefix_error(record.path + ": ", id.take_error());
       ids.push_back(*id);
     }

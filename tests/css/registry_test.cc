@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zeviziz {
@@ -148,6 +149,36 @@ TEST(LookupOrAssign, HistoryOfAnotherKeyIsIgnoredAndTakenIdsAreConsumed) {
   EXPECT_EQ(assign(registry, rule_of("a:1"), history), 8u);
   EXPECT_EQ(history.ids[*catalog.find(rule_of("a:1"))], std::vector<uint64_t>{7});
   EXPECT_EQ(assign(registry, rule_of("c:1"), history), 9u);
+}
+
+TEST(LookupOrAssign, RulesOfAnotherCatalogGetTheIdsOfTheirRuleForm) {
+  Registry registry;
+  RuleCatalog previous;
+  IdHistory history = history_for(previous, rule_of("a:1", {"@media print"}), {7});
+  const std::vector<std::pair<Rule, uint64_t>> cases = {
+      {rule_of("a:1"), 1},
+      {rule_of("a:1", {}, "x"), 2},
+      {rule_of("a:1", {"@media print"}), 7},
+      {rule_of("b:1", {"@media (max-width: 5px)"}), 8},
+      {rule_of("a:1"), 1},
+  };
+  auto file = std::make_unique<RuleCatalog>();
+  for (const auto& [rule, expected] : cases) {
+    Result<uint64_t> id = lookup_or_assign(registry, file->view(file->intern(rule)), history);
+    ASSERT_TRUE(id.ok());
+    EXPECT_EQ(*id, expected) << rule.declaration;
+  }
+  // The registry keeps its own copies of the texts.
+  file.reset();
+  for (const auto& [rule, expected] : cases) {
+    EXPECT_EQ(find_id(registry, rule), expected) << rule.declaration;
+    Result<RuleView> held = get_rule(registry, expected);
+    ASSERT_TRUE(held.ok());
+    EXPECT_EQ(held->declaration, rule.declaration);
+    EXPECT_EQ(held->at_rules->kind, rule.at_rule_kind);
+    EXPECT_EQ(held->at_rules->max_width, rule.max_width);
+  }
+  expect_consistent(registry);
 }
 
 TEST(LookupOrAssign, FailsWhenTheCounterIsExhausted) {
