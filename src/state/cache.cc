@@ -305,25 +305,47 @@ bool is_plain_value(std::string_view text) {
 }
 
 // One of the three text sections: numbers texts in order of first use and
-// writes their lines.
+// writes their lines. A section is indexed either by text (at-rules, few) or
+// by the registry catalog's number of the text (declarations and selectors,
+// one per rule at worst), which a flat table holds in 4 bytes a text.
 class TextSection {
  public:
   // Returns the text's number, entering it when new; "" stands as 0.
   uint64_t number_of(std::string_view text) {
     if (text.empty()) return 0;
-    auto [slot, inserted] = numbers_.try_emplace(text, numbers_.size() + 1);
-    if (inserted) {
-      append_number(lines_, slot->second);
-      lines_ += '\0';
-      lines_ += text;
-      lines_ += '\n';
-    }
+    auto [slot, inserted] = by_text_.try_emplace(text, count_ + 1);
+    if (inserted) enter(text);
     return slot->second;
   }
+  // The same for a text known by its number in the registry's catalog.
+  uint64_t number_of(uint32_t catalog_number, std::string_view text) {
+    if (text.empty()) return 0;
+    if (catalog_number >= by_catalog_.size()) by_catalog_.resize(catalog_number + 1, 0);
+    uint32_t& slot = by_catalog_[catalog_number];
+    if (slot == 0) slot = enter(text);
+    return slot;
+  }
   const std::string& lines() const { return lines_; }
+  // Frees the lines and the indexes; the section is empty afterwards.
+  void release() {
+    std::string().swap(lines_);
+    std::unordered_map<std::string_view, uint64_t>().swap(by_text_);
+    std::vector<uint32_t>().swap(by_catalog_);
+  }
 
  private:
-  std::unordered_map<std::string_view, uint64_t> numbers_;  // views into the registry
+  uint32_t enter(std::string_view text) {
+    ++count_;
+    append_number(lines_, count_);
+    lines_ += '\0';
+    lines_ += text;
+    lines_ += '\n';
+    return count_;
+  }
+
+  uint32_t count_ = 0;
+  std::unordered_map<std::string_view, uint64_t> by_text_;  // views into the registry
+  std::vector<uint32_t> by_catalog_;  // catalog number -> section number, 0 = not yet
   std::string lines_;
 };
 
@@ -486,22 +508,34 @@ Result<std::string> encode_cache(const Registry& registry, const FileRecords& re
   std::string rule_lines;
   std::vector<uint64_t> at_rule_numbers;
   for (uint64_t id : used) {
+    const RuleKey* key = rule_key(registry, id);
     ZV_TRY(RuleView rule, get_rule(registry, id));
     ZV_TRY_STATUS(check_rule_texts(rule));
-    uint64_t attribute = attributes.number_of(rule.declaration);
-    uint64_t selector = selectors.number_of(rule.selector);
+    uint64_t attribute = attributes.number_of(key->declaration, rule.declaration);
+    uint64_t selector = selectors.number_of(key->selector, rule.selector);
     at_rule_numbers.clear();
     for (std::string_view at_rule : rule.at_rules->texts) {
       at_rule_numbers.push_back(at_rules.number_of(at_rule));
     }
     append_rule_line(rule_lines, id, attribute, selector, at_rule_numbers);
   }
-  std::string out = std::move(file_lines);
+  // The file is sized once and each part is freed as soon as it is copied,
+  // so a large cache is not held two or three times over while it grows.
+  const std::string_view separator = kSeparatorLine;
+  size_t size = file_lines.size() + 4 * separator.size() + rule_lines.size();
   for (const TextSection* section : {&attributes, &selectors, &at_rules}) {
-    out += kSeparatorLine;
-    out += section->lines();
+    size += section->lines().size();
   }
-  out += kSeparatorLine;
+  std::string out;
+  out.reserve(size);
+  out += file_lines;
+  std::string().swap(file_lines);
+  for (TextSection* section : {&attributes, &selectors, &at_rules}) {
+    out += separator;
+    out += section->lines();
+    section->release();
+  }
+  out += separator;
   out += rule_lines;
   return out;
 }
