@@ -231,6 +231,15 @@ Status write_all(BuildState& state, const std::vector<FileRecord>& processed,
   return batch.finish();
 }
 
+// Frees the bytes that are on disk now (pages, CSS, cache and signal texts)
+// before the registry is trimmed, which briefly holds two copies of it.
+void release_written(Generated& generated, std::vector<FileRecord>& processed) {
+  for (FileRecord& record : processed) record.output.reset();
+  generated.css.reset();
+  generated.cache.reset();
+  generated.signal.reset();
+}
+
 // Hands the registry to the state for the next build (the records are
 // already there) and marks the processed files as unchanged.
 void commit_state(BuildState& state, PreparedRegistry& prepared,
@@ -281,6 +290,7 @@ Result<BuildReport> run_build(BuildState& state, const ScanResult& scan, bool fr
     give_back_registry(state, prepared, use.all);
     return written.take_error();
   }
+  release_written(*generated, *processed);
   commit_state(state, prepared, use.all, *processed, *generated);
   return make_report(*processed);
 }
