@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   registry.at_rule_order = s.order;
   std::set<uint64_t> ids;
   if (!fuzz::register_template(processed, registry, ids).ok()) return 0;
-  (void)generate_css(registry, ids);
+  (void)generate_css(registry, IdSet(ids.begin(), ids.end()));
   check_cache(registry, ids);
   return 0;
 }

@@ -174,7 +174,7 @@ class Collector {
  public:
   explicit Collector(const Registry& registry) : registry_(registry) {}
 
-  std::vector<CssEntry> collect(const std::set<uint64_t>& used) {
+  std::vector<CssEntry> collect(const IdSet& used) {
     entries_.reserve(used.size());
     for (uint64_t id : used) {
       const RuleKey* key = rule_key(registry_, id);
@@ -328,7 +328,7 @@ void emit(const std::vector<CssEntry>& entries, const RuleCatalog& catalog, Sink
 
 }  // namespace
 
-std::string generate_css(const Registry& registry, const std::set<uint64_t>& used) {
+std::string generate_css(const Registry& registry, const IdSet& used) {
   TaskGuard guard = task_start("css.generate");
   std::vector<CssEntry> entries = Collector(registry).collect(used);
   std::stable_sort(entries.begin(), entries.end(), EntryLess{registry.catalog});

@@ -18,6 +18,6 @@ namespace zeviziz {
 // configuration order), then selector specificity, property length and the
 // rule texts; each NUL of a selector becomes ".i" + ID. Never fails. Timed as
 // task "css.generate".
-std::string generate_css(const Registry& registry, const std::set<uint64_t>& used);
+std::string generate_css(const Registry& registry, const IdSet& used);
 
 }  // namespace zeviziz

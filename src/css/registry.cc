@@ -353,7 +353,7 @@ Result<uint64_t> lookup_or_assign(Registry& registry, const RuleView& rule, IdHi
   return assign_id(registry, rule, history);
 }
 
-Registry retained_copy(const Registry& registry, const std::set<uint64_t>& ids) {
+Registry retained_copy(const Registry& registry, const IdSet& ids) {
   Registry copy;
   copy.at_rule_order = registry.at_rule_order;
   copy.counter = registry.counter;
@@ -367,7 +367,7 @@ Registry retained_copy(const Registry& registry, const std::set<uint64_t>& ids) 
   return copy;
 }
 
-void retain(Registry& registry, const std::set<uint64_t>& ids) {
+void retain(Registry& registry, const IdSet& ids) {
   TaskGuard guard = task_start("registry.retain");
   registry = retained_copy(registry, ids);
 }

@@ -39,8 +39,8 @@ struct PreparedRegistry {
 // The IDs used by the previous build's records: all of them, and those of
 // the paths this build does not touch.
 struct PreviousUse {
-  std::set<uint64_t> all;
-  std::set<uint64_t> untouched;
+  IdSet all;
+  IdSet untouched;
 };
 
 PreviousUse previous_use(const BuildState& state, const ScanResult& scan) {
@@ -80,8 +80,7 @@ PreparedRegistry prepare_registry(BuildState& state, const PreviousUse& use, boo
 // Undoes a failed build: a registry taken out of the state goes back,
 // retained to the IDs used before the build and with its old counter; any
 // other registry was a private one and is dropped.
-void give_back_registry(BuildState& state, PreparedRegistry& prepared,
-                        const std::set<uint64_t>& previous_used) {
+void give_back_registry(BuildState& state, PreparedRegistry& prepared, const IdSet& previous_used) {
   if (prepared.source != RegistrySource::TakenFromState) return;
   retain(prepared.registry, previous_used);
   prepared.registry.counter = prepared.counter_before;
@@ -242,9 +241,8 @@ void release_written(Generated& generated, std::vector<FileRecord>& processed) {
 
 // Hands the registry to the state for the next build (the records are
 // already there) and marks the processed files as unchanged.
-void commit_state(BuildState& state, PreparedRegistry& prepared,
-                  const std::set<uint64_t>& previous_used, const std::vector<FileRecord>& processed,
-                  const Generated& generated) {
+void commit_state(BuildState& state, PreparedRegistry& prepared, const IdSet& previous_used,
+                  const std::vector<FileRecord>& processed, const Generated& generated) {
   if (prepared.source == RegistrySource::TakenFromState &&
       generated.plan.used_now != previous_used) {
     retain(prepared.registry, generated.plan.used_now);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <unordered_set>
 
 #include "css/media.h"
@@ -151,7 +152,7 @@ void IdUsage::drop(const FileRecords& records, const std::string& path) {
   }
 }
 
-std::set<uint64_t> IdUsage::ids() const {
+IdSet IdUsage::ids() const {
   std::vector<uint64_t> sorted;
   for (size_t id = 0; id < dense_.size(); ++id) {
     if (dense_[id] > 0) sorted.push_back(id);
@@ -159,7 +160,7 @@ std::set<uint64_t> IdUsage::ids() const {
   const size_t dense_end = sorted.size();
   for (const auto& [id, count] : sparse_) sorted.push_back(id);
   std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(dense_end), sorted.end());
-  return std::set<uint64_t>(sorted.begin(), sorted.end());
+  return sorted;
 }
 
 namespace {
@@ -194,14 +195,22 @@ void save_entry(const FileRecords& records, const std::string& path, RecordsUndo
 
 }  // namespace
 
-RebuildPlan plan_rebuild(const FileRecords& previous, const std::set<uint64_t>& previous_used,
-                         const std::set<uint64_t>& untouched_used,
-                         std::span<const FileRecord> processed,
+RebuildPlan plan_rebuild(const FileRecords& previous, const IdSet& previous_used,
+                         const IdSet& untouched_used, std::span<const FileRecord> processed,
                          std::span<const RemovedFile> removed, bool fresh, bool force_css) {
   RebuildPlan plan;
-  if (!fresh) plan.used_now = untouched_used;
+  IdSet added;
   for (const FileRecord& record : processed) {
-    plan.used_now.insert(record.class_ids.begin(), record.class_ids.end());
+    added.insert(added.end(), record.class_ids.begin(), record.class_ids.end());
+  }
+  std::sort(added.begin(), added.end());
+  added.erase(std::unique(added.begin(), added.end()), added.end());
+  if (fresh) {
+    plan.used_now = std::move(added);
+  } else {
+    plan.used_now.reserve(untouched_used.size() + added.size());
+    std::set_union(untouched_used.begin(), untouched_used.end(), added.begin(), added.end(),
+                   std::back_inserter(plan.used_now));
   }
   plan.css = fresh || force_css || plan.used_now != previous_used;
   plan.records = plan.css || (!fresh && removed_had_record(previous, removed)) ||

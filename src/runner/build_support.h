@@ -81,7 +81,7 @@ class IdUsage {
   void drop(const FileRecords& records, const std::string& path);
 
   // Returns the IDs used by at least one remaining record, ascending.
-  std::set<uint64_t> ids() const;
+  IdSet ids() const;
 
  private:
   uint32_t& count_of(uint64_t id);
@@ -97,7 +97,7 @@ class IdUsage {
 struct RebuildPlan {
   // IDs of the previous records of untouched paths plus the IDs of the new
   // records.
-  std::set<uint64_t> used_now;
+  IdSet used_now;
   // The per-file records (and so the cache file) must be written again.
   bool records = false;
   // The CSS file must be written again.
@@ -111,9 +111,8 @@ struct RebuildPlan {
 // record (no record counts as the empty set). CSS is regenerated when
 // `fresh`, `force_css` or the used IDs changed. A fresh build disregards the
 // previous records, since it starts from an empty registry.
-RebuildPlan plan_rebuild(const FileRecords& previous, const std::set<uint64_t>& previous_used,
-                         const std::set<uint64_t>& untouched_used,
-                         std::span<const FileRecord> processed,
+RebuildPlan plan_rebuild(const FileRecords& previous, const IdSet& previous_used,
+                         const IdSet& untouched_used, std::span<const FileRecord> processed,
                          std::span<const RemovedFile> removed, bool fresh, bool force_css);
 
 // What apply_record_changes replaced, to put it back.

@@ -37,7 +37,7 @@ std::string generate(const GenCase& c) {
     insert_restored(registry, input.id, std::move(rule).value());
     if (c.used.empty()) used.insert(input.id);
   }
-  return generate_css(registry, used);
+  return generate_css(registry, IdSet(used.begin(), used.end()));
 }
 
 void run_cases(const std::vector<GenCase>& cases) {

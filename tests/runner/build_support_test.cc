@@ -111,19 +111,27 @@ FileRecord record(std::string path, std::set<uint64_t> ids) {
 
 TEST(PlanRebuild, Decisions) {
   const FileRecords previous = {{"a.html", {1, 2}}, {"b.html", {2, 3}}};
-  const std::set<uint64_t> previous_used = {1, 2, 3};
+  const IdSet previous_used = {1, 2, 3};
   struct Case {
     const char* name;
     std::vector<FileRecord> processed;
     std::vector<RemovedFile> removed;
     bool fresh, force;
-    std::set<uint64_t> used_now;
+    IdSet used_now;
     bool records, css;
   };
   const Case cases[] = {
       {"same ids", {record("a.html", {1, 2})}, {}, false, false, {1, 2, 3}, false, false},
       {"plain file", {record("x.png", {})}, {}, false, false, {1, 2, 3}, false, false},
       {"new id", {record("a.html", {1, 2, 4})}, {}, false, false, {1, 2, 3, 4}, true, true},
+      {"overlapping new ids",
+       {record("a.html", {1, 5}), record("c.html", {5, 4})},
+       {},
+       false,
+       false,
+       {1, 2, 3, 4, 5},
+       true,
+       true},
       {"id dropped", {record("a.html", {2})}, {}, false, false, {2, 3}, true, true},
       // IDs move between files without changing the used set.
       {"same used set", {record("a.html", {3, 1})}, {}, false, false, {1, 2, 3}, true, false},
@@ -149,11 +157,11 @@ TEST(PlanRebuild, Decisions) {
 TEST(IdUsage, CountsRecordsPerId) {
   const FileRecords records = {{"a", {3, 1}}, {"b", {1, 7}}, {"c", {7}}};
   IdUsage usage(records);
-  EXPECT_EQ(usage.ids(), (std::set<uint64_t>{1, 3, 7}));
+  EXPECT_EQ(usage.ids(), (IdSet{1, 3, 7}));
   usage.drop(records, "b");
-  EXPECT_EQ(usage.ids(), (std::set<uint64_t>{1, 3, 7}));
+  EXPECT_EQ(usage.ids(), (IdSet{1, 3, 7}));
   usage.drop(records, "a");
-  EXPECT_EQ(usage.ids(), (std::set<uint64_t>{7}));
+  EXPECT_EQ(usage.ids(), (IdSet{7}));
   usage.drop(records, "missing");
   usage.drop(records, "c");
   EXPECT_TRUE(usage.ids().empty());
