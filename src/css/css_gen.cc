@@ -22,7 +22,7 @@
 
 #include "base/unicode.h"
 #include "css/media.h"
-#include "css/specificity.h"
+#include "css/selector_weight.h"
 #include "log/log.h"
 
 namespace zeviziz {

@@ -1,4 +1,4 @@
-#include "css/specificity.h"
+#include "css/selector_weight.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 // reader stops at the first character the grammar refuses; everything begun
 // before it still counts, exactly as if the parts read had formed a tree.
 // Every counter saturates instead of wrapping.
-#include "css/specificity.h"
+#include "css/selector_weight.h"
 
 #include <algorithm>
 #include <limits>
@@ -80,25 +80,12 @@ uint16_t pseudo_class_code(std::string_view name) {
   return 70;
 }
 
-bool is_ws(char32_t ch) {
-  return ch <= 0x10FFFF && is_white_space(ch);
-}
-bool is_letter(char32_t ch) {
-  return (ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z');
-}
-bool is_digit(char32_t ch) {
-  return ch >= U'0' && ch <= U'9';
-}
-bool is_name_char(char32_t ch) {
-  if (ch < 0x80) return is_letter(ch) || is_digit(ch) || ch == U'-' || ch == U'_';
-  return ch <= 0x10FFFF && !is_white_space(ch);
-}
 bool is_escapable(char32_t ch) {
   return ch != kEnd && ch != kBad && ch != U'\n' && ch != U'\r' && ch != U'\f';
 }
 bool is_simple_start(char32_t ch) {
   return ch == U'#' || ch == U'&' || ch == U'*' || ch == U'.' || ch == U':' || ch == U'[' ||
-         ch == U'_' || is_letter(ch);
+         ch == U'_' || is_ascii_letter(ch);
 }
 bool is_combinator_char(char32_t ch) {
   return ch == U'>' || ch == U'+' || ch == U'~';
@@ -288,7 +275,7 @@ class Reader {
         if (c == U'*' && !first) break;
         advance();
         if (is_name_char(cur_)) return false;
-      } else if (is_letter(c) || c == U'_') {
+      } else if (is_ascii_letter(c) || c == U'_') {
         if (!first) break;
         take_name_run();
         record.elements = saturating_add<uint16_t>(record.elements, 1);
@@ -320,7 +307,7 @@ class Reader {
   bool read_attribute() {
     advance();
     skip_white_space();
-    if (is_digit(cur_) || !take_name_run()) return false;
+    if (is_ascii_digit(cur_) || !take_name_run()) return false;
     skip_white_space();
     if (cur_ != U']') {
       if (cur_ == U'~' || cur_ == U'|' || cur_ == U'^' || cur_ == U'$' || cur_ == U'*') {
@@ -336,8 +323,8 @@ class Reader {
         return false;
       }
       skip_white_space();
-      if (is_letter(cur_)) {
-        while (is_letter(cur_)) advance();
+      if (is_ascii_letter(cur_)) {
+        while (is_ascii_letter(cur_)) advance();
         skip_white_space();
       }
       if (cur_ != U']') return false;
@@ -357,7 +344,7 @@ class Reader {
     }
     Specificity argument;
     const size_t start = pos_;
-    bool ok = !is_digit(cur_) && take_name_run();
+    bool ok = !is_ascii_digit(cur_) && take_name_run();
     const std::string_view name = text_.substr(start, pos_ - start);
     if (ok && cur_ == U'(') ok = read_argument(ascii_lower(name), argument);
     accumulate(record, pseudo_class_specificity(name, element, argument));
@@ -403,8 +390,8 @@ class Reader {
         return read_list(ListMode::List, argument);
       }
       const bool an_plus_b =
-          c == U'+' || c == U'-' || is_digit(c) ||
-          (is_letter(c) && ((any && !after_space) || is_an_plus_b_word(text_, pos_)));
+          c == U'+' || c == U'-' || is_ascii_digit(c) ||
+          (is_ascii_letter(c) && ((any && !after_space) || is_an_plus_b_word(text_, pos_)));
       if (!an_plus_b) {
         if (!is_simple_start(c)) return false;
         return read_list(ListMode::List, argument);

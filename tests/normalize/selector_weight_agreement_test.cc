@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "css/specificity.h"
+#include "css/selector_weight.h"
 #include "lexer/lexer.h"
 #include "normalize/normalize.h"
 
