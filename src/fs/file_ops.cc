@@ -581,22 +581,24 @@ RelativePathFault relative_path_fault(std::string_view text) {
   const auto is_ascii_letter = [](char ch) {
     return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
   };
-  const bool rooted = !text.empty() && (text[0] == '/' || text[0] == '\\');
+  if (text.empty()) return RelativePathFault::kNotPlain;
+  const bool rooted = text[0] == '/' || text[0] == '\\';
   const bool drive = text.size() >= 2 && is_ascii_letter(text[0]) && text[1] == ':';
-  bool parent = false;
+  if (rooted || drive) return RelativePathFault::kEscapes;
+  // One pass over the characters, looking at each component as it ends:
+  // cache files and scans check many paths in a row.
   bool leading_dot = false;
   size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find_first_of("/\\", start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view part = text.substr(start, end - start);
-    if (part == "..") parent = true;
-    if (start == 0 && part == ".") leading_dot = true;
-    start = end + 1;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != '/' && text[i] != '\\') continue;
+    const size_t length = i - start;
+    if (length == 2 && text[start] == '.' && text[start + 1] == '.') {
+      return RelativePathFault::kEscapes;
+    }
+    if (start == 0 && length == 1 && text[0] == '.') leading_dot = true;
+    start = i + 1;
   }
-  if (rooted || drive || parent) return RelativePathFault::kEscapes;
-  if (text.empty() || leading_dot) return RelativePathFault::kNotPlain;
-  return RelativePathFault::kNone;
+  return leading_dot ? RelativePathFault::kNotPlain : RelativePathFault::kNone;
 }
 
 bool is_plain_relative(std::string_view text) {

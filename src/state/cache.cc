@@ -47,17 +47,6 @@ Result<uint64_t> parse_number(std::string_view text) {
   return value;
 }
 
-// True for a path that is_plain_relative accepts for certain: no backslash,
-// no drive, not absolute, and no segment starting with "." (such paths take
-// the full check). One pass, no per-character search.
-bool surely_plain_relative(std::string_view path) {
-  if (path.empty() || path[0] == '/' || (path.size() >= 2 && path[1] == ':')) return false;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '\\' || (path[i] == '.' && (i == 0 || path[i - 1] == '/'))) return false;
-  }
-  return true;
-}
-
 // Walks the NUL-separated fields of one line without collecting them.
 class Fields {
  public:
@@ -201,9 +190,7 @@ class Decoder {
     const size_t nul = line.find('\0');
     if (nul != std::string_view::npos && quick_numbers(line.substr(nul + 1))) {
       const std::string_view path = line.substr(0, nul);
-      if (!surely_plain_relative(path) && !is_plain_relative(path)) {
-        return make_error("Expected a relative path inside in_directory: " + std::string(path));
-      }
+      ZV_TRY_STATUS(check_plain_relative(path));
       return add_file(path);
     }
     return checked_file_line(line);
@@ -229,9 +216,7 @@ class Decoder {
     Fields fields(line);
     std::string_view path;
     fields.next(path);
-    if (!is_plain_relative(path)) {
-      return make_error("Expected a relative path inside in_directory: " + std::string(path));
-    }
+    ZV_TRY_STATUS(check_plain_relative(path));
     scratch_.clear();
     std::string_view field;
     while (fields.next(field)) {

@@ -48,6 +48,22 @@ TEST_F(FileOpsTest, PathFromTextSplitsOnBothSeparators) {
   EXPECT_EQ(path_from_text("pages\\about.html"), path_from_text("pages/about.html"));
 }
 
+TEST(RelativePathRule, ClassifiesPathTexts) {
+  using F = RelativePathFault;
+  const std::vector<std::pair<std::string, F>> cases = {
+      {"a/b.html", F::kNone}, {"a\\b", F::kNone},        {"a/./b", F::kNone},
+      {"a/.b/c", F::kNone},   {"..a/b", F::kNone},       {"a/b..", F::kNone},
+      {"a//b/", F::kNone},    {"", F::kNotPlain},        {".", F::kNotPlain},
+      {"./a", F::kNotPlain},  {".\\a", F::kNotPlain},    {"/a", F::kEscapes},
+      {"\\a", F::kEscapes},   {"C:a", F::kEscapes},      {"..", F::kEscapes},
+      {"a/..", F::kEscapes},  {"a\\..\\b", F::kEscapes}, {"./..", F::kEscapes},
+  };
+  for (const auto& [text, fault] : cases) {
+    EXPECT_EQ(relative_path_fault(text), fault) << text;
+    EXPECT_EQ(is_plain_relative(text), fault == F::kNone) << text;
+  }
+}
+
 TEST_F(FileOpsTest, PathTextsJoinLikePaths) {
   // The walk and the pruning join texts where they used to join Paths; the
   // texts, and so the log lines and messages, must not change.
