@@ -151,6 +151,23 @@ std::string ascii_lower(std::string_view text) {
   return out;
 }
 
+bool is_ws(char32_t ch) {
+  return ch <= 0x10FFFF && is_white_space(ch);
+}
+
+bool is_ascii_letter(char32_t ch) {
+  return (ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z');
+}
+
+bool is_ascii_digit(char32_t ch) {
+  return ch >= U'0' && ch <= U'9';
+}
+
+bool is_name_char(char32_t ch) {
+  if (ch < 0x80) return is_ascii_letter(ch) || is_ascii_digit(ch) || ch == U'-' || ch == U'_';
+  return ch <= 0x10FFFF && !is_white_space(ch);
+}
+
 bool is_an_plus_b_word(std::string_view text, size_t pos) {
   size_t end = pos;
   while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) ||

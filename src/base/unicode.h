@@ -37,6 +37,14 @@ std::string_view trim_white_space(std::string_view text);
 // Number of Unicode scalar values in valid UTF-8 `text`.
 size_t count_chars(std::string_view text);
 
+// Character classes of the style syntax, over decoded characters (values
+// above U+10FFFF, used as end and error marks, belong to none).
+bool is_ws(char32_t ch);
+bool is_ascii_letter(char32_t ch);
+bool is_ascii_digit(char32_t ch);
+// Letters, digits, "-", "_" and non-ASCII characters that are not white space.
+bool is_name_char(char32_t ch);
+
 // Returns `text` with A-Z folded to a-z (no other letters change).
 std::string ascii_lower(std::string_view text);
 

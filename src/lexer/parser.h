@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/unicode.h"
 #include "lexer/exact_matcher.h"
 #include "lexer/node.h"
 #include "lexer/run_log.h"
@@ -61,12 +62,8 @@ enum class MissKind : uint8_t {
 const std::vector<std::string>& at_rule_keywords();
 const std::vector<std::string>& at_rule_words();
 
-// Character classes of the style syntax.
-bool is_ws(char32_t ch);
-bool is_ascii_letter(char32_t ch);
-bool is_ascii_digit(char32_t ch);
-// Letters, digits, "-", "_" and non-ASCII characters that are not white space.
-bool is_name_char(char32_t ch);
+// Character classes of the style syntax (white space, letters, digits and
+// name characters are in base/unicode.h).
 // Characters that start a simple selector: # & * . : [ a letter or "_".
 bool is_simple_start(char32_t ch);
 // The characters after the trigger or a directive that start a rule.
