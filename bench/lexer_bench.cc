@@ -57,6 +57,19 @@ void run_traced(benchmark::State& state, const std::string& text) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
+// Attributes holding several regions each, as authors write them.
+std::string dense_regions() {
+  return repeat(
+      "<a class=\"btn !{color:red} !at(medium){display:none} "
+      "!:hover{color:blue;margin:0 auto}\">x</a>\n",
+      kSize);
+}
+
+// Groups left open, closed only near the end, so every attempt fails late.
+std::string nested_groups_failing_late() {
+  return repeat(" !{a:(", kSize / 2) + repeat(")", kSize / 10) + " ;1}";
+}
+
 void BM_PlainTemplate(benchmark::State& state) {
   run(state,
       repeat("<div class=\"card\"><p>Hello, world: plain text & markup.</p></div>\n", kSize));
@@ -64,9 +77,7 @@ void BM_PlainTemplate(benchmark::State& state) {
 BENCHMARK(BM_PlainTemplate);
 
 void BM_DenseRegions(benchmark::State& state) {
-  run(state, repeat("<a class=\"btn !{color:red} !at(medium){display:none} "
-                    "!:hover{color:blue;margin:0 auto}\">x</a>\n",
-                    kSize));
+  run(state, dense_regions());
 }
 BENCHMARK(BM_DenseRegions);
 
@@ -81,7 +92,7 @@ void BM_UnclosedGroups(benchmark::State& state) {
 BENCHMARK(BM_UnclosedGroups);
 
 void BM_NestedGroupsFailingLate(benchmark::State& state) {
-  run(state, repeat(" !{a:(", kSize / 2) + repeat(")", kSize / 10) + " ;1}");
+  run(state, nested_groups_failing_late());
 }
 BENCHMARK(BM_NestedGroupsFailingLate);
 
@@ -96,9 +107,7 @@ void BM_UnclosedStrings(benchmark::State& state) {
 BENCHMARK(BM_UnclosedStrings);
 
 void BM_DenseRegionsTraced(benchmark::State& state) {
-  run_traced(state, repeat("<a class=\"btn !{color:red} !at(medium){display:none} "
-                           "!:hover{color:blue;margin:0 auto}\">x</a>\n",
-                           kSize));
+  run_traced(state, dense_regions());
 }
 BENCHMARK(BM_DenseRegionsTraced);
 
@@ -108,7 +117,7 @@ void BM_UnclosedRegionsTraced(benchmark::State& state) {
 BENCHMARK(BM_UnclosedRegionsTraced);
 
 void BM_NestedGroupsFailingLateTraced(benchmark::State& state) {
-  run_traced(state, repeat(" !{a:(", kSize / 2) + repeat(")", kSize / 10) + " ;1}");
+  run_traced(state, nested_groups_failing_late());
 }
 BENCHMARK(BM_NestedGroupsFailingLateTraced);
 

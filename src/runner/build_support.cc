@@ -153,14 +153,14 @@ void IdUsage::drop(const FileRecords& records, const std::string& path) {
 }
 
 IdSet IdUsage::ids() const {
-  std::vector<uint64_t> sorted;
+  IdSet ids;
   for (size_t id = 0; id < dense_.size(); ++id) {
-    if (dense_[id] > 0) sorted.push_back(id);
+    if (dense_[id] > 0) ids.push_back(id);
   }
-  const size_t dense_end = sorted.size();
-  for (const auto& [id, count] : sparse_) sorted.push_back(id);
-  std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(dense_end), sorted.end());
-  return sorted;
+  const size_t dense_end = ids.size();
+  for (const auto& [id, count] : sparse_) ids.push_back(id);
+  std::sort(ids.begin() + static_cast<std::ptrdiff_t>(dense_end), ids.end());
+  return ids;
 }
 
 namespace {
